@@ -1,0 +1,50 @@
+// Storage for the option variables, each holding its default so that code
+// reading them before the option table is built still sees sensible values.
+#include "uci/option_values.h"
+
+int32_t numaOffset = 0;
+int32_t threadsOption = 1;
+int32_t ponderOption = 1;
+int32_t hashSizeMb = 256;
+int32_t tableMemoryMb = 64;
+int32_t multiPV = 1;
+int32_t ownBook = 1;
+std::string bookFile = "orrery.bin";
+int32_t bookMoves = 1000;
+int32_t bestBookLine = 0;
+std::string logFileName;
+std::string hashFileName;
+int32_t chess960 = 0;
+int32_t analyseMode = 0;
+int32_t useLMR = 1;
+int32_t nullMovePruning = 1;
+int32_t overheadMs = 50;
+int32_t timeUsage = 0;
+int32_t useSyzygy = 1;
+std::string syzygyPath;
+int32_t syzygyProbeDepth = 1;
+int32_t syzygyProbeLimit = 6;
+int32_t syzygy50MoveRule = 1;
+int32_t smartSyzygy = 0;
+int32_t kingSafety = 83;
+int32_t selectivity = 130;
+int32_t reductionOption = -20;
+int32_t dynamism = 100;
+int32_t contempt = 20;
+int32_t whiteContempt = 0;
+int32_t nnueScale = 72;
+int32_t useRegularEval = 0;
+int32_t mctsHashMb = 128;
+int32_t useMCTS = 0;
+int32_t mctsExplore = 40;
+int32_t mctsExploreRoot = 60;
+int32_t mctsOptimism = 10;
+std::string weightsFile;
+std::string personality = "Default";
+std::string armageddon = "Off";
+int32_t variety = 0;
+int32_t uciElo = 3500;
+int32_t limitStrength = 0;
+int32_t autoSkill = 0;
+int32_t skillTime = 1;
+std::string uciOpponent;
