@@ -10,25 +10,45 @@
 constexpr Bitboard FILE_A_BB = 0x0101010101010101ULL;
 constexpr Bitboard RANK_1_BB = 0xFFULL;
 
-constexpr Bitboard squareBB(Square s) { return Bitboard(1) << s; }
-constexpr Bitboard fileBB(int file) { return FILE_A_BB << file; }
-constexpr Bitboard rankBB(int rank) { return RANK_1_BB << (8 * rank); }
+constexpr Bitboard squareBB(Square s) {
+    return Bitboard(1) << s;
+}
+constexpr Bitboard fileBB(int file) {
+    return FILE_A_BB << file;
+}
+constexpr Bitboard rankBB(int rank) {
+    return RANK_1_BB << (8 * rank);
+}
 
-inline int popcount(Bitboard b) { return std::popcount(b); }
-inline Square lsb(Bitboard b) { return std::countr_zero(b); }
+inline int popcount(Bitboard b) {
+    return std::popcount(b);
+}
+inline Square lsb(Bitboard b) {
+    return std::countr_zero(b);
+}
 // Returns the lowest square of b and removes it.
 inline Square popLsb(Bitboard& b) {
     Square s = lsb(b);
     b &= b - 1;
     return s;
 }
-constexpr bool moreThanOne(Bitboard b) { return (b & (b - 1)) != 0; }
+constexpr bool moreThanOne(Bitboard b) {
+    return (b & (b - 1)) != 0;
+}
 
 // Shifts a whole set one step; bits that would wrap round a board edge are dropped.
-constexpr Bitboard shiftNorth(Bitboard b) { return b << 8; }
-constexpr Bitboard shiftSouth(Bitboard b) { return b >> 8; }
-constexpr Bitboard shiftEast(Bitboard b) { return (b & ~fileBB(7)) << 1; }
-constexpr Bitboard shiftWest(Bitboard b) { return (b & ~fileBB(0)) >> 1; }
+constexpr Bitboard shiftNorth(Bitboard b) {
+    return b << 8;
+}
+constexpr Bitboard shiftSouth(Bitboard b) {
+    return b >> 8;
+}
+constexpr Bitboard shiftEast(Bitboard b) {
+    return (b & ~fileBB(7)) << 1;
+}
+constexpr Bitboard shiftWest(Bitboard b) {
+    return (b & ~fileBB(0)) >> 1;
+}
 
 namespace detail {
 

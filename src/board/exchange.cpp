@@ -117,4 +117,6 @@ bool seeBadFine(const Position& pos, Move m) {
     return exchangeIsBad(pos, m, SeeBadFineValues, SeeBadFineValues[capturedBy(pos, m)], false);
 }
 
-bool squareUnsafe(const Position& pos, Move m) { return exchangeIsBad(pos, m, SquareUnsafeValues, 0, true); }
+bool squareUnsafe(const Position& pos, Move m) {
+    return exchangeIsBad(pos, m, SquareUnsafeValues, 0, true);
+}

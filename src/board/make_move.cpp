@@ -190,7 +190,8 @@ bool makeMove(const Position& parent, Position& child, Move m) {
             child.key ^= ZobristPiece[us][PAWN][to] ^ ZobristPiece[us][pt][to];
             child.pawnKey ^= PawnZobrist[us][PAWN][to];
             child.psqScore += PsqTable[promoted][to] - PsqTable[piece][to];
-            child.materialKey += Key(MaterialSignature[us][pt][squareColor(to)] - MaterialSignature[us][PAWN][0]);
+            child.materialKey +=
+                Key(MaterialSignature[us][pt][squareColor(to)] - MaterialSignature[us][PAWN][0]);
             child.materialCountKey += Key(MaterialSignature[us][pt][0] - MaterialSignature[us][PAWN][0]);
             child.phase = int16_t(child.phase + PhaseWeight[pt]);
             if (fillDirty) {
@@ -213,7 +214,8 @@ bool makeMove(const Position& parent, Position& child, Move m) {
     } else if (QueenRays[king] & squareBB(from)) {
         Bitboard diagonal = child.pieces[them][BISHOP] | child.pieces[them][QUEEN];
         Bitboard straight = child.pieces[them][ROOK] | child.pieces[them][QUEEN];
-        child.checkers = (bishopAttacks(king, child.occupied) & diagonal) | (rookAttacks(king, child.occupied) & straight);
+        child.checkers =
+            (bishopAttacks(king, child.occupied) & diagonal) | (rookAttacks(king, child.occupied) & straight);
     }
     if (child.checkers) return false;
 

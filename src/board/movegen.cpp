@@ -33,19 +33,30 @@ inline int addPromotions(MoveEntry* list, int n, Square from, Square to) {
     return n;
 }
 
-inline Bitboard pawnsForward(Bitboard b, Color c) { return c == WHITE ? shiftNorth(b) : shiftSouth(b); }
+inline Bitboard pawnsForward(Bitboard b, Color c) {
+    return c == WHITE ? shiftNorth(b) : shiftSouth(b);
+}
 
 // Squares attacked by the pawns of colour c towards the west (file - 1) or east.
-inline Bitboard pawnCapturesWest(Bitboard pawns, Color c) { return pawnsForward(shiftWest(pawns), c); }
-inline Bitboard pawnCapturesEast(Bitboard pawns, Color c) { return pawnsForward(shiftEast(pawns), c); }
+inline Bitboard pawnCapturesWest(Bitboard pawns, Color c) {
+    return pawnsForward(shiftWest(pawns), c);
+}
+inline Bitboard pawnCapturesEast(Bitboard pawns, Color c) {
+    return pawnsForward(shiftEast(pawns), c);
+}
 
 inline Bitboard pieceAttacks(PieceType t, Square s, Bitboard occ) {
     switch (t) {
-        case KNIGHT: return KnightAttacks[s];
-        case BISHOP: return bishopAttacks(s, occ);
-        case ROOK: return rookAttacks(s, occ);
-        case QUEEN: return queenAttacks(s, occ);
-        default: return KingAttacks[s];
+        case KNIGHT:
+            return KnightAttacks[s];
+        case BISHOP:
+            return bishopAttacks(s, occ);
+        case ROOK:
+            return rookAttacks(s, occ);
+        case QUEEN:
+            return queenAttacks(s, occ);
+        default:
+            return KingAttacks[s];
     }
 }
 
@@ -111,11 +122,16 @@ bool isPseudoLegal(const Position& pos, Move m) {
                     if (toBB & LastRanks) return false;
                     if (to == from + PawnPush[us]) return !(pos.occupied & toBB);
                     return (PawnAttacks[us][from] & toBB & pos.pieces[~us][0]) != 0;
-                case KNIGHT: return (KnightAttacks[from] & toBB) != 0;
-                case BISHOP: return (bishopAttacks(from, pos.occupied) & toBB) != 0;
-                case ROOK: return (rookAttacks(from, pos.occupied) & toBB) != 0;
-                case QUEEN: return (QueenRays[from] & toBB) && !(Between[from][to] & pos.occupied);
-                default: return (KingAttacks[from] & toBB) != 0;
+                case KNIGHT:
+                    return (KnightAttacks[from] & toBB) != 0;
+                case BISHOP:
+                    return (bishopAttacks(from, pos.occupied) & toBB) != 0;
+                case ROOK:
+                    return (rookAttacks(from, pos.occupied) & toBB) != 0;
+                case QUEEN:
+                    return (QueenRays[from] & toBB) && !(Between[from][to] & pos.occupied);
+                default:
+                    return (KingAttacks[from] & toBB) != 0;
             }
         case DOUBLE_PUSH: {
             if (type != PAWN || !(SecondRank[us] & squareBB(from))) return false;
@@ -134,10 +150,15 @@ bool isPseudoLegal(const Position& pos, Move m) {
                 if (attackersTo(pos, popLsb(crossed), pos.occupied) & pos.pieces[~us][0]) return false;
             return true;
         }
-        default:  // promotions
+        case PROMO_QUEEN:
+        case PROMO_KNIGHT:
+        case PROMO_ROOK:
+        case PROMO_BISHOP:
             if (type != PAWN || !(toBB & LastRanks)) return false;
             if (to == from + PawnPush[us]) return !(pos.occupied & toBB);
             return (PawnAttacks[us][from] & toBB & pos.pieces[~us][0]) != 0;
+        default:  // kinds 8..15 are never made; a corrupted table move may carry one
+            return false;
     }
 }
 
@@ -165,7 +186,8 @@ int generateAll(const Position& pos, MoveEntry* list) {
             if (squareBB(to) & LastRanks)
                 n = addPromotions(list, n, to - delta, to);
             else
-                n = add(list, n, encodeMove(to - delta, to, squareBB(to) & pos.epBitboard ? EN_PASSANT : NORMAL));
+                n = add(list, n,
+                        encodeMove(to - delta, to, squareBB(to) & pos.epBitboard ? EN_PASSANT : NORMAL));
         }
     }
     // Step 4: single pushes.
@@ -205,7 +227,8 @@ int generateTactical(const Position& pos, MoveEntry* list) {
     // Step 2: en passant.
     if (pos.epBitboard) {
         Square ep = lsb(pos.epBitboard);
-        for (Bitboard b = PawnAttacks[~us][ep] & pawns; b;) n = add(list, n, encodeMove(popLsb(b), ep, EN_PASSANT));
+        for (Bitboard b = PawnAttacks[~us][ep] & pawns; b;)
+            n = add(list, n, encodeMove(popLsb(b), ep, EN_PASSANT));
     }
     // Step 3: other pawn captures, then the pieces' captures.
     Bitboard others = pawns & ~SeventhRank[us];
@@ -270,7 +293,8 @@ int generateEvasions(const Position& pos, MoveEntry* list) {
         }
         // Captures by the pieces.
         Bitboard diagonal = pos.ours(BISHOP) | pos.ours(QUEEN), straight = pos.ours(ROOK) | pos.ours(QUEEN);
-        for (Bitboard b = KnightAttacks[checker] & pos.ours(KNIGHT); b;) n = add(list, n, encodeMove(popLsb(b), checker));
+        for (Bitboard b = KnightAttacks[checker] & pos.ours(KNIGHT); b;)
+            n = add(list, n, encodeMove(popLsb(b), checker));
         for (Bitboard b = bishopAttacks(checker, pos.occupied) & diagonal; b;)
             n = add(list, n, encodeMove(popLsb(b), checker));
         for (Bitboard b = rookAttacks(checker, pos.occupied) & straight; b;)

@@ -37,7 +37,9 @@ void putPiece(Position& pos, Piece p, Square s) {
     pos.pieces[c][0] |= squareBB(s);
 }
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+}
 
 const char* skipBlanks(const char* p) {
     while (isBlank(*p)) p++;
@@ -98,7 +100,8 @@ Bitboard attackersTo(const Position& pos, Square s, Bitboard occ) {
                        pos.pieces[BLACK][QUEEN];
     Bitboard rooks = pos.pieces[WHITE][ROOK] | pos.pieces[BLACK][ROOK] | pos.pieces[WHITE][QUEEN] |
                      pos.pieces[BLACK][QUEEN];
-    return (PawnAttacks[BLACK][s] & pos.pieces[WHITE][PAWN]) | (PawnAttacks[WHITE][s] & pos.pieces[BLACK][PAWN]) |
+    return (PawnAttacks[BLACK][s] & pos.pieces[WHITE][PAWN]) |
+           (PawnAttacks[WHITE][s] & pos.pieces[BLACK][PAWN]) |
            (KnightAttacks[s] & (pos.pieces[WHITE][KNIGHT] | pos.pieces[BLACK][KNIGHT])) |
            (KingAttacks[s] & (pos.pieces[WHITE][KING] | pos.pieces[BLACK][KING])) |
            (bishopAttacks(s, occ) & bishops) | (rookAttacks(s, occ) & rooks);
@@ -141,8 +144,7 @@ void setFromFen(Position& out, const char* fen) {
     }
 
     // Step 4: king squares (the lowest king; 0 when there is none).
-    for (Color c : {WHITE, BLACK})
-        out.kingSquare[c] = out.pieces[c][KING] ? lsb(out.pieces[c][KING]) : 0;
+    for (Color c : {WHITE, BLACK}) out.kingSquare[c] = out.pieces[c][KING] ? lsb(out.pieces[c][KING]) : 0;
 
     // Step 5: side to move.
     p = skipBlanks(p);
@@ -216,8 +218,8 @@ void setFromFen(Position& out, const char* fen) {
         Square e = makeSquare(p[0] - 'a', p[1] - '1');
         Color us = out.sideToMove(), them = ~us;
         int push = PawnPush[them];
-        if (relativeRank(them, e) == 2 && out.board[e] == NO_PIECE && out.board[e + push] == makePiece(them, PAWN) &&
-            out.board[e - push] == NO_PIECE) {
+        if (relativeRank(them, e) == 2 && out.board[e] == NO_PIECE &&
+            out.board[e + push] == makePiece(them, PAWN) && out.board[e - push] == NO_PIECE) {
             out.lastMove = encodeMove(e - push, e + push);
             if (PawnAttacks[them][e] & out.pieces[us][PAWN]) {
                 out.epBitboard = squareBB(e);
@@ -265,8 +267,7 @@ void moveToText(Move m, char* out) {
         return;
     }
     Square from = moveFrom(m), to = moveTo(m);
-    if (moveKind(m) == CASTLING && !chess960)
-        to = makeSquare(to > from ? 6 : 2, rankOf(from));
+    if (moveKind(m) == CASTLING && !chess960) to = makeSquare(to > from ? 6 : 2, rankOf(from));
     out[0] = char('a' + fileOf(from));
     out[1] = char('1' + rankOf(from));
     out[2] = char('a' + fileOf(to));
@@ -278,14 +279,17 @@ void moveToText(Move m, char* out) {
 // Reads UCI move text: first as a direct candidate, then by matching the text
 // of every pseudo-legal move (which finds castling and en passant).
 bool parseAndMakeMove(const Position& from, Position& to, const char* text) {
-    auto onBoard = [](const char* sq) { return sq[0] >= 'a' && sq[0] <= 'h' && sq[1] >= '1' && sq[1] <= '8'; };
+    auto onBoard = [](const char* sq) {
+        return sq[0] >= 'a' && sq[0] <= 'h' && sq[1] >= '1' && sq[1] <= '8';
+    };
 
     // Step 1: a candidate from the squares and the promotion letter.
     if (std::strlen(text) >= 4 && onBoard(text) && onBoard(text + 2)) {
         Square f = makeSquare(text[0] - 'a', text[1] - '1');
         Square t = makeSquare(text[2] - 'a', text[3] - '1');
         MoveKind kind = NORMAL;
-        if (from.board[f] == makePiece(from.sideToMove(), PAWN) && (f - t == 16 || t - f == 16)) kind = DOUBLE_PUSH;
+        if (from.board[f] == makePiece(from.sideToMove(), PAWN) && (f - t == 16 || t - f == 16))
+            kind = DOUBLE_PUSH;
         const char* promo = text[4] ? std::strchr("qnrb", text[4]) : nullptr;
         if (promo) kind = MoveKind(PROMO_QUEEN + (promo - "qnrb"));
         Move m = encodeMove(f, t, kind);

@@ -28,4 +28,6 @@ inline Bitboard bishopAttacks(Square s, Bitboard occ) {
     return SlidingAttackTable[(((occ & m.mask) * m.magic) >> BISHOP_SHIFT) + m.offset];
 }
 
-inline Bitboard queenAttacks(Square s, Bitboard occ) { return rookAttacks(s, occ) | bishopAttacks(s, occ); }
+inline Bitboard queenAttacks(Square s, Bitboard occ) {
+    return rookAttacks(s, occ) | bishopAttacks(s, occ);
+}

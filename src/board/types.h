@@ -48,24 +48,50 @@ constexpr int MAX_MOVES = 256;
 // Castling rights, as bits of the "lost" byte and as indices 0..3.
 enum CastlingRight : int { WHITE_OO = 0, WHITE_OOO = 1, BLACK_OO = 2, BLACK_OOO = 3 };
 
-constexpr Color operator~(Color c) { return Color(c ^ 1); }
+constexpr Color operator~(Color c) {
+    return Color(c ^ 1);
+}
 
-constexpr int fileOf(Square s) { return s & 7; }
-constexpr int rankOf(Square s) { return s >> 3; }
-constexpr Square makeSquare(int file, int rank) { return file + 8 * rank; }
+constexpr int fileOf(Square s) {
+    return s & 7;
+}
+constexpr int rankOf(Square s) {
+    return s >> 3;
+}
+constexpr Square makeSquare(int file, int rank) {
+    return file + 8 * rank;
+}
 // Rank as seen from colour c (rank 0 = own back rank).
-constexpr int relativeRank(Color c, Square s) { return c == WHITE ? rankOf(s) : 7 - rankOf(s); }
+constexpr int relativeRank(Color c, Square s) {
+    return c == WHITE ? rankOf(s) : 7 - rankOf(s);
+}
 // a1 is dark; dark squares have an even file + rank. Returns 1 for dark.
-constexpr int squareColor(Square s) { return ((fileOf(s) + rankOf(s)) & 1) == 0 ? 1 : 0; }
+constexpr int squareColor(Square s) {
+    return ((fileOf(s) + rankOf(s)) & 1) == 0 ? 1 : 0;
+}
 
-constexpr Piece makePiece(Color c, PieceType t) { return c * 8 + t; }
-constexpr PieceType typeOf(Piece p) { return PieceType(p & 7); }
-constexpr Color colorOf(Piece p) { return Color(p >> 3); }
+constexpr Piece makePiece(Color c, PieceType t) {
+    return c * 8 + t;
+}
+constexpr PieceType typeOf(Piece p) {
+    return PieceType(p & 7);
+}
+constexpr Color colorOf(Piece p) {
+    return Color(p >> 3);
+}
 
-constexpr Square moveTo(Move m) { return m & 63; }
-constexpr Square moveFrom(Move m) { return (m >> 6) & 63; }
-constexpr MoveKind moveKind(Move m) { return MoveKind(m >> 12); }
-constexpr bool isPromotion(Move m) { return m >= 16384; }
+constexpr Square moveTo(Move m) {
+    return m & 63;
+}
+constexpr Square moveFrom(Move m) {
+    return (m >> 6) & 63;
+}
+constexpr MoveKind moveKind(Move m) {
+    return MoveKind(m >> 12);
+}
+constexpr bool isPromotion(Move m) {
+    return m >= 16384;
+}
 constexpr Move encodeMove(Square from, Square to, MoveKind kind = NORMAL) {
     return Move(to | (from << 6) | (kind << 12));
 }
@@ -78,12 +104,68 @@ constexpr PieceType promotionType(Move m) {
 
 // Squares by name, for readability in tables and tests.
 enum SquareName : int {
-    A1, B1, C1, D1, E1, F1, G1, H1,
-    A2, B2, C2, D2, E2, F2, G2, H2,
-    A3, B3, C3, D3, E3, F3, G3, H3,
-    A4, B4, C4, D4, E4, F4, G4, H4,
-    A5, B5, C5, D5, E5, F5, G5, H5,
-    A6, B6, C6, D6, E6, F6, G6, H6,
-    A7, B7, C7, D7, E7, F7, G7, H7,
-    A8, B8, C8, D8, E8, F8, G8, H8
+    A1,
+    B1,
+    C1,
+    D1,
+    E1,
+    F1,
+    G1,
+    H1,
+    A2,
+    B2,
+    C2,
+    D2,
+    E2,
+    F2,
+    G2,
+    H2,
+    A3,
+    B3,
+    C3,
+    D3,
+    E3,
+    F3,
+    G3,
+    H3,
+    A4,
+    B4,
+    C4,
+    D4,
+    E4,
+    F4,
+    G4,
+    H4,
+    A5,
+    B5,
+    C5,
+    D5,
+    E5,
+    F5,
+    G5,
+    H5,
+    A6,
+    B6,
+    C6,
+    D6,
+    E6,
+    F6,
+    G6,
+    H6,
+    A7,
+    B7,
+    C7,
+    D7,
+    E7,
+    F7,
+    G7,
+    H7,
+    A8,
+    B8,
+    C8,
+    D8,
+    E8,
+    F8,
+    G8,
+    H8
 };

@@ -6,9 +6,9 @@
 #include <atomic>
 #include <cstdint>
 
-extern std::atomic<uint8_t> searching;       // a "go" is being carried out
-extern std::atomic<uint8_t> stopRequested;   // "stop" arrived during this search
-extern std::atomic<uint8_t> pondering;       // searching in ponder mode until "ponderhit"
+extern std::atomic<uint8_t> searching;      // a "go" is being carried out
+extern std::atomic<uint8_t> stopRequested;  // "stop" arrived during this search
+extern std::atomic<uint8_t> pondering;      // searching in ponder mode until "ponderhit"
 extern int32_t ponderCounter;
-extern double moveTimeLimit;                 // "go movetime", seconds; 0 = none
-extern int64_t nodeLimit;                    // "go nodes"; -1 = none
+extern double moveTimeLimit;  // "go movetime", seconds; 0 = none
+extern int64_t nodeLimit;     // "go nodes"; -1 = none

@@ -40,7 +40,8 @@ inline std::vector<PerftCase> loadPerftSuite() {
         std::string field;
         while (std::getline(fields, field, ';')) {
             if (field.rfind("960", 0) == 0) c.chess960 = true;
-            if (field.size() > 1 && field[0] == 'D') c.counts.push_back(std::stoull(field.substr(field.find(' ') + 1)));
+            if (field.size() > 1 && field[0] == 'D')
+                c.counts.push_back(std::stoull(field.substr(field.find(' ') + 1)));
         }
         cases.push_back(c);
     }
