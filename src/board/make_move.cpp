@@ -191,8 +191,8 @@ bool makeMove(const Position& parent, Position& child, Move m) {
             child.pawnKey ^= PawnZobrist[us][PAWN][to];
             child.psqScore += PsqTable[promoted][to] - PsqTable[piece][to];
             child.materialKey +=
-                Key(MaterialSignature[us][pt][squareColor(to)] - MaterialSignature[us][PAWN][0]);
-            child.materialCountKey += Key(MaterialSignature[us][pt][0] - MaterialSignature[us][PAWN][0]);
+                Key(MaterialSignature[us][pt][squareColor(to)]) - Key(MaterialSignature[us][PAWN][0]);
+            child.materialCountKey += Key(MaterialSignature[us][pt][0]) - Key(MaterialSignature[us][PAWN][0]);
             child.phase = int16_t(child.phase + PhaseWeight[pt]);
             if (fillDirty) {
                 dirty.to[0] = SQ_NONE;

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Builds Sable, installing the Debian packages it needs when they are missing.
+#
+#   ./build.sh          release build; leaves the engine at build/sable
+#   ./build.sh test     release build and its tests, then the tests again with
+#                       AddressSanitizer + UndefinedBehaviorSanitizer (build-asan)
+#                       and the protocol tests with ThreadSanitizer (build-tsan)
+set -euo pipefail
+cd "$(dirname "$0")"
+
+packages=(g++ cmake make libgtest-dev zlib1g-dev)
+missing=()
+for pkg in "${packages[@]}"; do
+    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo=sudo
+    echo "Installing ${missing[*]}" >&2
+    $sudo apt-get update -qq >&2
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
+fi
+
+jobs=$(nproc)
+configure_and_build() {  # dir, extra cmake arguments...
+    local dir=$1
+    shift
+    cmake -S . -B "$dir" "$@" >/dev/null
+    cmake --build "$dir" -j"$jobs" >&2
+}
+
+if [ "${1:-}" != test ]; then
+    configure_and_build build -DCMAKE_BUILD_TYPE=Release -DSABLE_TESTS=OFF
+    exit 0
+fi
+
+configure_and_build build -DCMAKE_BUILD_TYPE=Release -DSABLE_TESTS=ON
+ctest --test-dir build --output-on-failure -j"$jobs"
+
+echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=address,undefined
+ctest --test-dir build-asan --output-on-failure -j"$jobs"
+
+echo "== ThreadSanitizer (protocol and thread tests)"
+configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=thread
+ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread'
