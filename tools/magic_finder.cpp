@@ -3,11 +3,20 @@
 // wherever the slots they share would hold the same attack set. Prints
 // src/board/magic_numbers.h.
 //
-// Usage: magic_finder [-t TRIES] [-s SEED] [OUTPUT]
-//   TRIES  valid candidate magics tried per square (default 200); more is slower
-//          and packs tighter.
-//   SEED   random seed (default 1); the same seed and tries give the same file.
-//   OUTPUT file to write; standard output when absent.
+// Usage: magic_finder [-t TRIES] [-k KEEP] [-s SEED] [OUTPUT]
+//   TRIES  random magics tried per square (default 3000000; scaled per square,
+//          see jobTries). This is the effort knob: more is slower and packs
+//          tighter. The default takes about a minute and a quarter.
+//   KEEP   candidates per square tried against the shared array: the KEEP best
+//          by score plus a random sample of KEEP more (default 256).
+//   SEED   random seed (default 1). The same arguments give the same file.
+//   OUTPUT file to write; standard output when absent. Progress goes to stderr.
+//
+// Method: for each square (largest sub-tables first) draw many sparse random
+// magics, keep the valid ones (no two occupancies with different attack sets on
+// one index), and place the candidate whose image ends lowest in the shared
+// array at the lowest offset where each of its slots is free or already holds
+// the same attack set.
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -96,7 +105,7 @@ struct Image {
 };
 
 class Searcher {
-public:
+  public:
     explicit Searcher(int maxSlots) : local_(maxSlots, 0), stamp_(maxSlots, 0) {}
 
     // Whether magic maps every subset without a destructive collision; if so,
@@ -138,7 +147,7 @@ public:
         img.span = img.index.back() + 1;
     }
 
-private:
+  private:
     void nextEpoch() {
         if (++epoch_ == 0) {
             std::fill(stamp_.begin(), stamp_.end(), 0);
@@ -153,7 +162,7 @@ private:
 
 // The shared array being packed. Attack sets are never empty, so 0 marks a free slot.
 class Packer {
-public:
+  public:
     bool fits(const Image& img, size_t offset) const {
         for (size_t i = 0; i < img.index.size(); i++) {
             size_t slot = offset + img.index[i];
@@ -166,7 +175,9 @@ public:
 
     // Lowest offset where img fits and ends before limit; returns SIZE_MAX when none.
     size_t lowestOffset(const Image& img, size_t limit) const {
-        for (size_t o = 0; o + img.span < limit; o++)
+        // Every image uses its slot 0 (the empty occupancy), and no two squares
+        // share an attack set there, so the search starts at the first free slot.
+        for (size_t o = firstFree_; o + img.span < limit; o++)
             if (fits(img, o)) return o;
         return SIZE_MAX;
     }
@@ -175,14 +186,18 @@ public:
         size_t end = offset + img.span;
         if (end > table_.size()) table_.resize(end, 0);
         for (size_t i = 0; i < img.index.size(); i++) table_[offset + img.index[i]] = img.attack[i];
+        while (firstFree_ < table_.size() && table_[firstFree_] != 0) firstFree_++;
     }
 
     size_t size() const { return table_.size(); }
 
-    size_t used() const { return size_t(std::count_if(table_.begin(), table_.end(), [](u64 v) { return v; })); }
+    size_t used() const {
+        return size_t(std::count_if(table_.begin(), table_.end(), [](u64 v) { return v; }));
+    }
 
-private:
+  private:
     std::vector<u64> table_;
+    size_t firstFree_ = 0;
 };
 
 std::vector<Job> makeJobs() {
@@ -208,7 +223,9 @@ std::vector<Job> makeJobs() {
     return jobs;
 }
 
-std::string squareName(int sq) { return std::string{char('a' + sq % 8), char('1' + sq / 8)}; }
+std::string squareName(int sq) {
+    return std::string{char('a' + sq % 8), char('1' + sq / 8)};
+}
 
 std::string hex(u64 v) {
     char buf[32];
@@ -237,11 +254,18 @@ std::string render(const std::vector<Job>& jobs, size_t tableSize, u64 tries, u6
         << "constexpr size_t SLIDING_TABLE_SIZE = " << tableSize << ";\n";
     for (int rook = 1; rook >= 0; rook--) {
         out << "\ninline constexpr Magic " << (rook ? "RookMagic" : "BishopMagic") << "[64] = {\n";
+        // Square names as trailing comments, aligned the way clang-format would.
+        std::vector<std::pair<std::string, int>> lines;
+        size_t width = 0;
         for (const Job& job : jobs) {
             if (job.rook != bool(rook)) continue;
-            out << "    {" << hex(job.magic) << ", " << hex(job.mask) << ", " << job.offset << "},  // "
-                << squareName(job.sq) << "\n";
+            lines.emplace_back(
+                "    {" + hex(job.magic) + ", " + hex(job.mask) + ", " + std::to_string(job.offset) + "},",
+                job.sq);
+            width = std::max(width, lines.back().first.size());
         }
+        for (const auto& [text, sq] : lines)
+            out << text << std::string(width - text.size() + 2, ' ') << "// " << squareName(sq) << "\n";
         out << "};\n";
     }
     return out.str();
@@ -252,17 +276,32 @@ int usage() {
     return 2;
 }
 
+// Tuning found by trial: how much a slot of span counts against a used slot
+// when ranking candidates, and how the tries are shared out (see jobTries).
+constexpr uint64_t SPAN_WEIGHT = 2;
+constexpr u64 TRIES_DIV_12 = 8;
+constexpr u64 TRIES_MUL_11 = 4;
+
 struct Candidate {
     u64 magic;
     uint32_t span, used;
     // Compact images with few used slots are the easiest to fit.
-    uint64_t score() const { return uint64_t(span) * 2 + used; }
+    uint64_t score() const { return uint64_t(span) * SPAN_WEIGHT + used; }
 };
+
+// Random tries spent on one square. Every valid magic of a 12-bit rook square
+// fills all 4096 slots, so searching long there gains nothing; the 11-bit rook
+// squares are where compact images are rare and worth the time.
+u64 jobTries(const Job& job, u64 tries) {
+    if (job.subsets.size() == 4096) return tries / TRIES_DIV_12;
+    if (job.subsets.size() == 2048) return tries * TRIES_MUL_11;
+    return tries;
+}
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    u64 tries = 2000000, keep = 64, seed = 1;
+    u64 tries = 3000000, keep = 256, seed = 1;
     std::string output;
     for (int i = 1; i < argc; i++) {
         std::string arg = argv[i];
@@ -294,14 +333,24 @@ int main(int argc, char** argv) {
     Searcher searcher(1 << ROOK_BITS);
     Packer packer;
     Image img, best;
-    std::vector<Candidate> pool;
+    std::vector<Candidate> pool, sample;
     auto byScore = [](const Candidate& a, const Candidate& b) { return a.score() < b.score(); };
     for (Job* job : order) {
-        // Keep the best few valid magics out of many random ones (a max-heap on score)...
+        // Keep the best few valid magics out of many random ones (a max-heap on
+        // score), and a uniform sample of the rest: the score cannot see images
+        // whose gaps another square will fill (say every other run of 256
+        // slots), and the sample keeps some of those.
         pool.clear();
-        for (u64 t = 0; t < tries || pool.empty(); t++) {
+        sample.clear();
+        u64 valid = 0;
+        for (u64 t = 0, n = jobTries(*job, tries); t < n || pool.empty(); t++) {
             Candidate c{rng.sparse(), 0, 0};
             if (!searcher.check(*job, c.magic, c.span, c.used)) continue;
+            valid++;
+            if (sample.size() < keep)
+                sample.push_back(c);
+            else if (u64 r = rng.next() % valid; r < keep)
+                sample[r] = c;
             if (pool.size() < keep) {
                 pool.push_back(c);
                 std::push_heap(pool.begin(), pool.end(), byScore);
@@ -311,8 +360,9 @@ int main(int argc, char** argv) {
                 std::push_heap(pool.begin(), pool.end(), byScore);
             }
         }
-        // ...and place the one that ends lowest in the shared array.
+        // Then place the one that ends lowest in the shared array.
         std::sort(pool.begin(), pool.end(), byScore);
+        pool.insert(pool.end(), sample.begin(), sample.end());
         size_t bestEnd = SIZE_MAX, bestOffset = 0;
         for (const Candidate& c : pool) {
             searcher.image(*job, c.magic, img);
@@ -325,12 +375,14 @@ int main(int argc, char** argv) {
         }
         job->offset = bestOffset;
         packer.place(best, bestOffset);
-        std::cerr << (job->rook ? "rook   " : "bishop ") << squareName(job->sq) << " used " << best.index.size()
-                  << " span " << best.span << " offset " << bestOffset << " table " << packer.size() << "\n";
+        std::cerr << (job->rook ? "rook   " : "bishop ") << squareName(job->sq) << " used "
+                  << best.index.size() << " span " << best.span << " offset " << bestOffset << " table "
+                  << packer.size() << "\n";
     }
 
     double secs = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    std::cerr << "table size " << packer.size() << " (" << packer.used() << " slots used), " << secs << " s\n";
+    std::cerr << "table size " << packer.size() << " (" << packer.used() << " slots used), " << secs
+              << " s\n";
 
     std::string text = render(jobs, packer.size(), tries, keep, seed);
     if (output.empty()) {

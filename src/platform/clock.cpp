@@ -21,4 +21,6 @@ const int64_t programStart = startReading();
 
 double entryTime = 0.0;
 
-double elapsedSeconds() { return double(monotonicNanoseconds() - startReading()) * 1e-9; }
+double elapsedSeconds() {
+    return double(monotonicNanoseconds() - startReading()) * 1e-9;
+}

@@ -10,7 +10,9 @@ std::atomic<bool> consoleClosed{false};
 static_assert(std::atomic<bool>::is_always_lock_free);
 
 // Runs in signal context: only the flag, nothing else (no I/O, no locks).
-static void onConsoleSignal(int) { consoleClosed.store(true); }
+static void onConsoleSignal(int) {
+    consoleClosed.store(true);
+}
 
 // The handlers are installed with SA_RESTART. The reader thread spends its
 // life blocked in read() on standard input; without SA_RESTART a Ctrl-C

@@ -2,7 +2,9 @@
 
 #include <chrono>
 
-void Thread::start(std::function<void()> body) { handle = std::thread(std::move(body)); }
+void Thread::start(std::function<void()> body) {
+    handle = std::thread(std::move(body));
+}
 
 void Thread::join() {
     if (handle.joinable()) handle.join();
@@ -22,4 +24,6 @@ void WakeSignal::wait() {
     ready = 0;
 }
 
-void sleepMilliseconds(int milliseconds) { std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds)); }
+void sleepMilliseconds(int milliseconds) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}

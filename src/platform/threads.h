@@ -12,7 +12,7 @@ using MutexLock = std::lock_guard<std::mutex>;
 
 // A thread that runs one function and must be joined before it is destroyed.
 class Thread {
-public:
+  public:
     // Starts `body` on a new thread. Must not be running already.
     void start(std::function<void()> body);
     // Waits for the thread to finish; does nothing if it was never started or
@@ -23,7 +23,7 @@ public:
     // Whether the caller is this thread (a thread cannot join itself).
     bool isCurrent() const { return handle.get_id() == std::this_thread::get_id(); }
 
-private:
+  private:
     std::thread handle;
 };
 
@@ -32,11 +32,11 @@ private:
 // raise() with nobody waiting is kept until the next wait(), so a wake-up
 // cannot be lost between a check and the wait.
 class WakeSignal {
-public:
+  public:
     void raise();
     void wait();
 
-private:
+  private:
     std::mutex mutex;
     std::condition_variable condition;
     int ready = 0;

@@ -20,7 +20,9 @@ void buildRandomSeed() {
     randomSeed = r3 ^ (r2 << 14) ^ (r1 << 29);
 }
 
-void seedSearchRandom() { searchRandom.seed(uint32_t(std::time(nullptr))); }
+void seedSearchRandom() {
+    searchRandom.seed(uint32_t(std::time(nullptr)));
+}
 
 void fillPowerTables() {
     uint64_t eight = 1, ten = 1;

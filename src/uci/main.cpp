@@ -1,0 +1,89 @@
+// Program entry: brings the subsystems up in a fixed order, then runs the mode
+// that the first command-line word chooses (UCI by default).
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "board/bitboard.h"
+#include "board/sliding_attacks.h"
+#include "control/search_globals.h"
+#include "control/search_thread.h"
+#include "platform/clock.h"
+#include "platform/console_signals.h"
+#include "uci/command_loop.h"
+#include "uci/engine_state.h"
+#include "uci/option_table.h"
+#include "uci/option_values.h"
+#include "uci/output.h"
+
+// "nndebug", "nneval" and "nntest" check the network, which is not part of
+// this build yet: they keep their syntax and exit with status 0.
+static int runNetworkCommand(int argc, char** argv) {
+    if (std::strcmp(argv[1], "nneval") == 0 && argc != 5) {
+        printTo(stderr, "usage: %s nneval 16|32 file_with_fens output_file\n", argv[0]);
+        return 0;
+    }
+    printTo(stderr, "%s: no network in this build\n", argv[1]);
+    return 0;
+}
+
+// "bench [threads [last depth [repetitions]]]": a thread count is taken only
+// if it is 1..64; the last depth defaults to 12, the repetitions to 1 (a
+// negative count runs nothing, like 0). The benchmark itself needs the
+// search, which this build does not have yet.
+static int runBenchMode(int argc, char** argv) {
+    int threads = 1;
+    if (argc > 2) {
+        int requested = std::atoi(argv[2]);
+        if (requested >= 1 && requested <= 64) threads = requested;
+    }
+    int lastDepth = argc > 3 ? std::atoi(argv[3]) : 12;
+    int repetitions = argc > 4 ? std::atoi(argv[4]) : 1;
+    if (repetitions < 0) repetitions = 0;
+    printTo(stderr, "bench (threads %d, last depth %d, repetitions %d) needs the search, not in this build\n",
+            threads, lastDepth, repetitions);
+    requestQuit();
+    shutDownEngine();
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    // Before anything can block: Ctrl-C and friends only ask for a clean quit.
+    installConsoleSignalHandlers();
+    // Answers must reach the front-end the moment they are written.
+    std::setvbuf(stdout, nullptr, _IONBF, 0);
+    std::fflush(nullptr);
+    entryTime = elapsedSeconds();
+
+    buildRandomSeed();
+    fillPowerTables();
+    seedSearchRandom();
+    benchMode = argc > 1 && std::strcmp(argv[1], "bench") == 0;
+    initSlidingAttacks();
+    fillRule50Scale();
+    // One search thread until "Threads" says otherwise. The Monte-Carlo node
+    // store and the thread pool are built here once they exist.
+    activeThreads = 1;
+
+    printOut("%s %s %s\n", ENGINE_NAME, ENGINE_VERSION, BANNER_CREDIT);
+    printOut("using hardware POPCNT\n");
+
+    // Values read before the option table exists.
+    hashSizeMb = 256;
+    nodeLimit = -1;
+    // The opening book is opened here once it exists.
+    initRayTables();
+    buildOptionTable();
+    // Evaluation tables, tablebases, the transposition table and the built-in
+    // network are set up here, in that order, once they exist.
+
+    if (argc > 1 && (std::strcmp(argv[1], "nndebug") == 0 || std::strcmp(argv[1], "nneval") == 0 ||
+                     std::strcmp(argv[1], "nntest") == 0))
+        return runNetworkCommand(argc, argv);
+    if (benchMode) return runBenchMode(argc, argv);
+
+    startReaderThread();
+    commandLoop();
+    shutDownEngine();
+    return 0;
+}
