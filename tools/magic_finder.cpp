@@ -22,11 +22,11 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -88,7 +88,6 @@ struct Job {
     bool rook;
     int sq;
     int shift;
-    int slots;  // 1 << index bits
     u64 mask;
     std::vector<u64> subsets;
     std::vector<u64> attacks;
@@ -209,7 +208,6 @@ std::vector<Job> makeJobs() {
             job.rook = rook;
             job.sq = sq;
             job.shift = 64 - (rook ? ROOK_BITS : BISHOP_BITS);
-            job.slots = 1 << (64 - job.shift);
             job.mask = relevantMask(sq, dirs);
             u64 sub = 0;
             do {

@@ -103,6 +103,7 @@ bool makeMove(const Position& parent, Position& child, Move m) {
     child.staticEval = 999999;
     child.rule50++;
     child.dirtyPieces.count = 1;
+    child.computed[WHITE] = child.computed[BLACK] = false;
     child.contHist[1] = parent.contHist[0];
     child.contHist[2] = parent.parent ? parent.parent->contHist[1] : nullptr;
 

@@ -118,6 +118,7 @@ void setFromFen(Position& out, const char* fen) {
     // Step 1: a clean record.
     std::memset(static_cast<void*>(&out), 0, POSITION_COPY_BYTES);
     std::memset(castlePath, 0, sizeof(castlePath));
+    out.computed[WHITE] = out.computed[BLACK] = false;
     out.castleLost = 15;
     out.nullMoveSide = 2;
     out.doubleExtensionsLeft = 7;

@@ -1,7 +1,7 @@
 // The position record, the game-wide castling set-up and the game history.
 //
 // Positions are never unmade: making a move copies the first part of the
-// parent record (everything up to `scratchBegin`) into a child and edits the
+// parent record (everything before `accumulation`) into a child and edits the
 // copy. A position is therefore a self-contained value plus a parent link,
 // which the repetition tests follow back through the game.
 #pragma once
@@ -59,8 +59,13 @@ struct Position {
     uint8_t doubleExtensionsLeft;
     DirtyPieces dirtyPieces;
 
-    // Everything from here on is per-node scratch that making a move does not copy.
-    alignas(64) uint8_t scratchBegin[1];
+    // Everything from here on is per-node scratch that making a move does not
+    // copy: the network's feature-transformer sums of this position, valid per
+    // perspective when `computed` says so (making a move clears both flags;
+    // the network brings them up to date from the parent chain when it evaluates).
+    alignas(64) int16_t accumulation[2][1536];
+    int32_t psqtAccumulation[2][8];
+    bool computed[2];
 
     Color sideToMove() const { return Color(gamePly & 1); }
     Bitboard ours(PieceType t) const { return pieces[sideToMove()][t]; }
@@ -69,7 +74,7 @@ struct Position {
 };
 
 // The part of the record that makeMove copies.
-constexpr size_t POSITION_COPY_BYTES = offsetof(Position, scratchBegin);
+constexpr size_t POSITION_COPY_BYTES = offsetof(Position, accumulation);
 static_assert(POSITION_COPY_BYTES == 384, "the copied part of a position is six cache lines");
 
 // Game-wide castling set-up, written by every FEN set-up (there is one game at a time).

@@ -1,0 +1,63 @@
+// The evaluation network's weights and the entry points of its inference.
+//
+// Layout: a feature transformer (HalfKAv2_hm features, 22528 inputs, 1536
+// sums per perspective, 8 PSQT buckets) followed by eight small layer stacks
+// 1536 -> 16 -> 32 -> 1 chosen by material. The weights are read-only while
+// searches run.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+struct Position;
+
+constexpr int NETWORK_FEATURES = 22528;
+constexpr int NETWORK_HIDDEN = 1536;  // sums per perspective
+constexpr int NETWORK_PSQT_BUCKETS = 8;
+constexpr int NETWORK_LAYER_STACKS = 8;
+constexpr int L1_OUTPUTS = 16;  // the 16th is a shortcut to the result
+constexpr int L2_INPUTS = 30;
+constexpr int L2_OUTPUTS = 32;
+constexpr int NETWORK_OUTPUT_DIVISOR = 16;
+
+// The description text a plain network image must carry.
+inline constexpr char NETWORK_DESCRIPTION[] = "Sable network.";
+
+// The size of a plain network image without its description text.
+constexpr size_t PLAIN_IMAGE_FIXED_BYTES = 70136656;
+
+struct FeatureTransformer {
+    // Feature-major: the 1536 weights of feature f start at f * 1536.
+    alignas(64) int16_t weights[NETWORK_FEATURES * NETWORK_HIDDEN];
+    alignas(64) int16_t biases[NETWORK_HIDDEN];
+    // Feature-major: the 8 bucket values of feature f start at f * 8.
+    alignas(64) int32_t psqtWeights[NETWORK_FEATURES * NETWORK_PSQT_BUCKETS];
+};
+
+struct LayerStack {
+    // Output-major: the 1536 weights of output o start at o * 1536.
+    alignas(64) int8_t l1Weights[L1_OUTPUTS * NETWORK_HIDDEN];
+    alignas(64) int32_t l1Biases[L1_OUTPUTS];
+    // Output-major, 30 inputs per output. Stored in files as integers and
+    // converted to float unscaled when read.
+    alignas(64) float l2Weights[L2_OUTPUTS * L2_INPUTS];
+    alignas(64) float l2Biases[L2_OUTPUTS];
+    alignas(64) float l3Weights[L2_OUTPUTS];
+    float l3Bias;
+};
+
+struct Network {
+    FeatureTransformer* transformer = nullptr;  // 64-byte aligned, owned
+    LayerStack* stacks = nullptr;               // NETWORK_LAYER_STACKS of them, 64-byte aligned, owned
+
+    Network();
+    ~Network();
+    Network(const Network&) = delete;
+    Network& operator=(const Network&) = delete;
+};
+
+// The raw network output for the side to move: brings the accumulators of pos
+// (and of the ancestors it walks through) up to date, then runs the layer
+// stack of the position's material bucket. pos must be the top of a chain of
+// intact parent records.
+int32_t networkEvaluate(const Network& net, Position& pos);
