@@ -44,3 +44,18 @@ ctest --test-dir build-asan --output-on-failure -j"$jobs"
 echo "== ThreadSanitizer (protocol and thread tests)"
 configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=thread
 ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread'
+
+# A short fuzzing pass over the command processor, the FEN reader and the
+# network loaders, when clang (libFuzzer) is at hand.
+if command -v clang++ >/dev/null 2>&1; then
+    echo "== Fuzzing (20 s per target)"
+    CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_TESTS=OFF \
+        -DSABLE_FUZZ=ON -DSABLE_SANITIZE=address,undefined
+    for target in build-fuzz/fuzz_*; do
+        name=$(basename "$target")
+        work=$(mktemp -d)
+        [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$work/"
+        "$target" -max_total_time=20 -max_len=4096 -artifact_prefix="$work/" "$work" 2>&1 | tail -n 1
+        rm -rf "$work"
+    done
+fi

@@ -121,6 +121,14 @@ void readerThreadMain() {
     stopAllThreads();
 }
 
+// Queues a line as if the reader had read it, without waking anyone; used
+// to drive the command processor directly (tests and fuzzing).
+void queueInputLine(const std::string& line) {
+    MutexLock lock(input.queueMutex);
+    bool truncated = int(line.size()) > MAX_LINE_LENGTH;
+    input.queue.push_back({truncated ? line.substr(0, MAX_LINE_LENGTH) : line, truncated});
+}
+
 void startReaderThread() {
     readerStarted = true;
     input.reader.start(readerThreadMain);

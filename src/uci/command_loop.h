@@ -47,6 +47,9 @@ void commandLoop();
 // (status 0) when quitRequested is set.
 void processOneCommand();
 
+// Queues a line as the input reader would (for tests and fuzzing).
+void queueInputLine(const std::string& line);
+
 // Joins the reader, stops the search threads and releases the big tables.
 // Safe to call more than once.
 void shutDownEngine();
