@@ -13,6 +13,8 @@
 #include "board/movegen.h"
 #include "board/sliding_attacks.h"
 #include "board/zobrist.h"
+#include "control/search_thread.h"
+#include "eval/psq_table.h"
 #include "uci/option_values.h"
 
 int32_t castleRookSquare[4] = {H1, A1, H8, A8};
@@ -112,6 +114,18 @@ Bitboard computeCheckers(const Position& pos) {
     return attackersTo(pos, pos.kingSquare[us], pos.occupied) & pos.pieces[~us][0];
 }
 
+void refreshPhaseAndPsq(Position& pos) {
+    constexpr int PhaseWeight[8] = {0, 0, 3, 4, 8, 18, 0, 0};
+    pos.phase = 0;
+    pos.psqScore = 0;
+    for (Square s = 0; s < 64; s++) {
+        Piece p = pos.board[s];
+        if (!p) continue;
+        pos.phase = int16_t(pos.phase + PhaseWeight[typeOf(p)]);
+        pos.psqScore += PsqTable[p][s];
+    }
+}
+
 // Sets up a position from FEN text. Only the first four fields are read; the
 // move counters are not (the fifty-move counter starts at 0).
 void setFromFen(Position& out, const char* fen) {
@@ -124,6 +138,8 @@ void setFromFen(Position& out, const char* fen) {
     out.doubleExtensionsLeft = 7;
     out.dirtyPieces.to[0] = out.dirtyPieces.to[1] = out.dirtyPieces.to[2] = SQ_NONE;
     out.dirtyPieces.from[0] = out.dirtyPieces.from[1] = out.dirtyPieces.from[2] = SQ_NONE;
+    out.pawnTable = searchThreads[0]->pawnTable;
+    out.materialTable = searchThreads[0]->materialTable;
 
     // Step 2: at most 254 characters; empty text means the start position.
     char text[256];
@@ -210,6 +226,10 @@ void setFromFen(Position& out, const char* fen) {
         out.materialKey += Key(MaterialSignature[c][t][squareColor(sq)]);
         out.materialCountKey += Key(MaterialSignature[c][t][0]);
     }
+
+    // The material phase and the piece-square sum, so that a position set up
+    // from text evaluates like one reached by moves.
+    refreshPhaseAndPsq(out);
 
     // Step 12: en passant. The square is only taken when it is consistent (a
     // pawn of the opponent stands in front of it and the square it came from

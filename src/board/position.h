@@ -90,6 +90,9 @@ inline constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNB
 // placement text is read safely and may give an odd but consistent position.
 void setFromFen(Position& out, const char* fen);
 
+// Recomputes the material phase and the piece-square sum from the board.
+void refreshPhaseAndPsq(Position& pos);
+
 // Returns null for a playable position, else a short reason why it is not.
 const char* positionProblem(const Position& pos);
 

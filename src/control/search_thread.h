@@ -7,6 +7,9 @@
 
 constexpr int MAX_THREADS = 256;
 
+struct MaterialHashTable;
+struct PawnHashTable;
+
 struct SearchThread {
     // Only the owner writes its node counter; others read it for reporting.
     std::atomic<uint64_t> nodes{0};
@@ -14,6 +17,9 @@ struct SearchThread {
     // the node limit is reached.
     std::atomic<bool> stop{false};
     int index = 0;
+    // The thread's evaluation caches (allocateEvalHashTables); null until then.
+    MaterialHashTable* materialTable = nullptr;
+    PawnHashTable* pawnTable = nullptr;
 };
 
 // searchThreads[0] is the main thread's record and always exists.

@@ -17,6 +17,8 @@
 #include "control/search_globals.h"
 #include "control/search_thread.h"
 #include "control/strength_level.h"
+#include "eval/evaluate.h"
+#include "eval/network/network_manager.h"
 #include "platform/console_signals.h"
 #include "platform/threads.h"
 #include "uci/engine_state.h"
@@ -178,6 +180,7 @@ void shutDownEngine() {
     // The thread pool joins its workers here, and the transposition table, the
     // Monte-Carlo node store, the thread records and the network are released,
     // once those subsystems exist.
+    releaseNetwork();
 }
 
 // ---------------------------------------------------------------------------
@@ -535,6 +538,9 @@ void processOneCommand() {
         searchThreads[0]->stop.store(true);
         stopRequested.store(1);
     } else if (std::strcmp(command, "nnue") == 0) {
-        printOut("info string no network loaded\n");
+        if (currentNetwork())
+            printOut("%d\n", scaledNetworkScore(GameHistory[historyIndex]));
+        else
+            printOut("info string error: no NN loaded\n");
     }
 }

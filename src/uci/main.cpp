@@ -8,6 +8,12 @@
 #include "board/sliding_attacks.h"
 #include "control/search_globals.h"
 #include "control/search_thread.h"
+#include "eval/eval_hash_tables.h"
+#include "eval/eval_weights.h"
+#include "eval/kpk_bitbase.h"
+#include "eval/network/network_manager.h"
+#include "eval/network_commands.h"
+#include "eval/special_material.h"
 #include "platform/clock.h"
 #include "platform/console_signals.h"
 #include "uci/command_loop.h"
@@ -16,14 +22,18 @@
 #include "uci/option_values.h"
 #include "uci/output.h"
 
-// "nndebug", "nneval" and "nntest" check the network, which is not part of
-// this build yet: they keep their syntax and exit with status 0.
+// "nndebug", "nneval" and "nntest": developer checks of the evaluation
+// pipeline; each runs, releases the network and exits with status 0.
 static int runNetworkCommand(int argc, char** argv) {
-    if (std::strcmp(argv[1], "nneval") == 0 && argc != 5) {
+    if (std::strcmp(argv[1], "nndebug") == 0)
+        runNnDebug();
+    else if (std::strcmp(argv[1], "nntest") == 0)
+        runNnTest();
+    else if (argc != 5)
         printTo(stderr, "usage: %s nneval 16|32 file_with_fens output_file\n", argv[0]);
-        return 0;
-    }
-    printTo(stderr, "%s: no network in this build\n", argv[1]);
+    else
+        runNnEval(argv[3], argv[4]);
+    releaseNetwork();
     return 0;
 }
 
@@ -74,8 +84,14 @@ int main(int argc, char** argv) {
     // The opening book is opened here once it exists.
     initRayTables();
     buildOptionTable();
-    // Evaluation tables, tablebases, the transposition table and the built-in
-    // network are set up here, in that order, once they exist.
+    // Evaluation tables: weights, special material table, the KPK bitbase and
+    // thread 0's material and pawn hash. Tablebases, the transposition table
+    // and the built-in network follow, in that order, once they exist.
+    initMaterialWeights();
+    buildSpecialMaterialTable();
+    buildKpkBitbase();
+    allocateEvalHashTables(*searchThreads[0]);
+    loadNetwork();
 
     if (argc > 1 && (std::strcmp(argv[1], "nndebug") == 0 || std::strcmp(argv[1], "nneval") == 0 ||
                      std::strcmp(argv[1], "nntest") == 0))

@@ -23,6 +23,14 @@ inline void initBoardTables() {
     done = true;
 }
 
+// A position set up from FEN (the tables are built on first use).
+inline Position fromFen(const char* fen) {
+    initBoardTables();
+    Position pos;
+    setFromFen(pos, fen);
+    return pos;
+}
+
 struct PerftCase {
     std::string fen;
     std::vector<uint64_t> counts;  // counts[d - 1] = leaves at depth d

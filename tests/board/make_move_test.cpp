@@ -8,13 +8,6 @@
 
 namespace {
 
-Position fromFen(const char* fen) {
-    initBoardTables();
-    Position pos;
-    setFromFen(pos, fen);
-    return pos;
-}
-
 TEST(MakeMove, EnPassantSquareAppearsOnlyWhenUsable) {
     Position game[5];
     game[0] = fromFen("");

@@ -9,13 +9,6 @@
 
 namespace {
 
-Position fromFen(const char* fen) {
-    initBoardTables();
-    Position pos;
-    setFromFen(pos, fen);
-    return pos;
-}
-
 std::multiset<Move> asSet(const MoveEntry* list, int n) {
     std::multiset<Move> moves;
     for (int i = 0; i < n; i++) moves.insert(list[i].move);

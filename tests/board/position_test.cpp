@@ -8,13 +8,6 @@
 
 namespace {
 
-Position fromFen(const char* fen) {
-    initBoardTables();
-    Position pos;
-    setFromFen(pos, fen);
-    return pos;
-}
-
 std::string fenOf(const Position& pos) {
     char text[128];
     writeFen(pos, text);

@@ -1,0 +1,277 @@
+#include "eval/network/layer_stack.h"
+
+#include <algorithm>
+#include <cmath>
+
+#if defined(__AVX2__)
+#include <immintrin.h>
+#endif
+
+#include "board/bitboard.h"
+
+namespace {
+
+constexpr int HALF = NETWORK_HIDDEN / 2;  // sums paired per perspective
+
+// The first layer's 16th output is not an input of the second layer; it goes
+// straight to the result, scaled by 9600 / 8128.
+constexpr int SHORTCUT = L1_OUTPUTS - 1;
+static_assert(L2_INPUTS == 2 * SHORTCUT);
+
+// Dot product of N floats kept in eight interleaved partial sums, added up in
+// a fixed order at the end: the shape lets the compiler use vector lanes
+// without reordering any float addition.
+template <int N>
+float laneDot(const float* w, const float* x) {
+    float lane[8] = {};
+    for (int c = 0; c + 8 <= N; c += 8)
+        for (int l = 0; l < 8; l++) lane[l] += w[c + l] * x[c + l];
+    for (int l = 0; l < N % 8; l++) lane[l] += w[N / 8 * 8 + l] * x[N / 8 * 8 + l];
+    return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+}
+
+constexpr float SQUARE_SCALE = 0x1p-19f;
+constexpr float LINEAR_SCALE = 0x1p-6f;
+
+// Adds the shortcut (the 16th first-layer output, truncated, times 9600 / 8128
+// in integers) and truncates. The result is kept inside the 32-bit range even
+// for absurd weights.
+int32_t finishResult(float result, int32_t shortcutSum) {
+    int64_t shortcut = int64_t(float(shortcutSum));
+    result += float(shortcut * 9600 / 8128);
+    return int32_t(std::trunc(std::clamp(result, -2.0e9f, 2.0e9f)));
+}
+
+}  // namespace
+
+// Counted from the piece sets rather than taken from the position's phase,
+// which other code may scale differently.
+int layerStackBucket(const Position& pos) {
+    auto both = [&](PieceType t) { return popcount(pos.pieces[WHITE][t] | pos.pieces[BLACK][t]); };
+    int material = 3 * both(KNIGHT) + 4 * both(BISHOP) + 8 * both(ROOK) + 18 * both(QUEEN);
+    return (std::min(material, 95) * 171) >> 11;
+}
+
+// Plain C++ transform; clamping first keeps the product within 16 bits.
+void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out) {
+    const int16_t* sides[2] = {us, them};
+    for (int side = 0; side < 2; side++) {
+        const int16_t* sums = sides[side];
+        for (int j = 0; j < HALF; j++) {
+            int a = std::clamp<int>(sums[j], 0, 127);
+            int b = std::clamp<int>(sums[j + HALF], 0, 127);
+            out[side * HALF + j] = uint8_t((a * b) >> 7);
+        }
+    }
+}
+
+// Plain C++ first layer; the dot product fits 32 bits (1536 * 126 * 128) and
+// the bias is added with wrapping, as the vector kernel does.
+void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+    for (int o = 0; o < L1_OUTPUTS; o++) {
+        const int8_t* weights = stack.l1Weights + o * NETWORK_HIDDEN;
+        int32_t dot = 0;
+        for (int j = 0; j < NETWORK_HIDDEN; j++) dot += int32_t(transformed[j]) * weights[j];
+        sums[o] = int32_t(uint32_t(stack.l1Biases[o]) + uint32_t(dot));
+    }
+}
+
+#if defined(__AVX2__)
+
+namespace {
+
+// Adds the products of 32 unsigned bytes (0..126) and 32 signed weights to the
+// eight 32-bit lanes of acc, four products per lane. Without VNNI this goes
+// through 16-bit pair sums, which cannot saturate: 2 * 126 * 128 = 32256.
+inline __m256i addDot(__m256i acc, __m256i bytes, __m256i weights) {
+#if defined(__AVX512VNNI__) && defined(__AVX512VL__)
+    return _mm256_dpbusd_epi32(acc, bytes, weights);
+#elif defined(__AVXVNNI__)
+    return _mm256_dpbusd_avx_epi32(acc, bytes, weights);
+#else
+    __m256i pairs = _mm256_maddubs_epi16(bytes, weights);
+    return _mm256_add_epi32(acc, _mm256_madd_epi16(pairs, _mm256_set1_epi16(1)));
+#endif
+}
+
+// Horizontal sums of eight registers, as one register: lane k = sum of v[k].
+inline __m256i sumEachInt(const __m256i* v) {
+    __m256i s01 = _mm256_hadd_epi32(v[0], v[1]);
+    __m256i s23 = _mm256_hadd_epi32(v[2], v[3]);
+    __m256i s45 = _mm256_hadd_epi32(v[4], v[5]);
+    __m256i s67 = _mm256_hadd_epi32(v[6], v[7]);
+    __m256i s0123 = _mm256_hadd_epi32(s01, s23);  // low halves of 0..3, then high halves
+    __m256i s4567 = _mm256_hadd_epi32(s45, s67);
+    return _mm256_add_epi32(_mm256_permute2x128_si256(s0123, s4567, 0x20),
+                            _mm256_permute2x128_si256(s0123, s4567, 0x31));
+}
+
+}  // namespace
+
+// AVX2 transform: 32 outputs per round. The pack instruction interleaves the
+// 128-bit halves, and the permute puts them back in order.
+void transformVector(const int16_t* us, const int16_t* them, uint8_t* out) {
+    const __m256i zero = _mm256_setzero_si256();
+    const __m256i top = _mm256_set1_epi16(127);
+    const int16_t* sides[2] = {us, them};
+    for (int side = 0; side < 2; side++) {
+        const int16_t* sums = sides[side];
+        for (int j = 0; j < HALF; j += 32) {
+            auto clamped = [&](int at) {
+                __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + at));
+                return _mm256_max_epi16(_mm256_min_epi16(v, top), zero);
+            };
+            __m256i p0 = _mm256_srli_epi16(_mm256_mullo_epi16(clamped(j), clamped(j + HALF)), 7);
+            __m256i p1 = _mm256_srli_epi16(_mm256_mullo_epi16(clamped(j + 16), clamped(j + HALF + 16)), 7);
+            __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(p0, p1), 0xD8);
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + side * HALF + j), packed);
+        }
+    }
+}
+
+// AVX2 first layer: eight outputs at a time, each input register loaded once
+// per group and multiplied with the eight outputs' weights.
+void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+    static_assert(L1_OUTPUTS % 8 == 0 && NETWORK_HIDDEN % 32 == 0);
+    for (int group = 0; group < L1_OUTPUTS; group += 8) {
+        __m256i acc[8];
+        for (int k = 0; k < 8; k++) acc[k] = _mm256_setzero_si256();
+        const int8_t* weights = stack.l1Weights + group * NETWORK_HIDDEN;
+        for (int j = 0; j < NETWORK_HIDDEN; j += 32) {
+            __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(transformed + j));
+#pragma GCC unroll 8
+            for (int k = 0; k < 8; k++)
+                acc[k] = addDot(
+                    acc[k], bytes,
+                    _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + k * NETWORK_HIDDEN + j)));
+        }
+        __m256i biases = _mm256_load_si256(reinterpret_cast<const __m256i*>(stack.l1Biases + group));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + group),
+                            _mm256_add_epi32(sumEachInt(acc), biases));
+    }
+}
+
+#endif
+
+// Dispatches to the fastest transform the build has.
+void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out) {
+#if defined(__AVX2__)
+    transformVector(us, them, out);
+#else
+    transformScalar(us, them, out);
+#endif
+}
+
+// Plain C++ float layers, in single precision: squared and linear activations
+// of the first 15 outputs feed 32 clipped units, which feed the single output;
+// the shortcut is added last. Conversions to integers truncate.
+int32_t outputLayersScalar(const LayerStack& stack, const int32_t* firstLayerSums) {
+    float x[L2_INPUTS];
+    for (int i = 0; i < SHORTCUT; i++) {
+        float y = float(firstLayerSums[i]);
+        x[i] = std::min(y * y * SQUARE_SCALE, 127.0f);
+        x[SHORTCUT + i] = std::min(std::max(y, 0.0f) * LINEAR_SCALE, 127.0f);
+    }
+    float hidden[L2_OUTPUTS];
+    for (int k = 0; k < L2_OUTPUTS; k++) {
+        float z = stack.l2Biases[k] + laneDot<L2_INPUTS>(stack.l2Weights + k * L2_INPUTS, x);
+        hidden[k] = std::min(std::max(z, 0.0f) * LINEAR_SCALE, 127.0f);
+    }
+    float result = stack.l3Bias + laneDot<L2_OUTPUTS>(stack.l3Weights, hidden);
+    return finishResult(result, firstLayerSums[SHORTCUT]);
+}
+
+#if defined(__AVX2__)
+
+namespace {
+
+// Float sums of eight registers, as one register: lane k = sum of v[k], each
+// added up as ((0 + 1) + (2 + 3)) + ((4 + 5) + (6 + 7)), the order laneDot uses.
+inline __m256 sumEachFloat(const __m256* v) {
+    __m256 s01 = _mm256_hadd_ps(v[0], v[1]);
+    __m256 s23 = _mm256_hadd_ps(v[2], v[3]);
+    __m256 s45 = _mm256_hadd_ps(v[4], v[5]);
+    __m256 s67 = _mm256_hadd_ps(v[6], v[7]);
+    __m256 s0123 = _mm256_hadd_ps(s01, s23);
+    __m256 s4567 = _mm256_hadd_ps(s45, s67);
+    return _mm256_add_ps(_mm256_permute2f128_ps(s0123, s4567, 0x20),
+                         _mm256_permute2f128_ps(s0123, s4567, 0x31));
+}
+
+// min(max(v, 0) * 2^-6, 127), the clipped linear activation.
+inline __m256 clippedLinear(__m256 v) {
+    return _mm256_min_ps(_mm256_mul_ps(_mm256_max_ps(v, _mm256_setzero_ps()), _mm256_set1_ps(LINEAR_SCALE)),
+                         _mm256_set1_ps(127.0f));
+}
+
+}  // namespace
+
+// AVX2 float layers: the same arithmetic as outputLayersScalar in the same
+// order (eight lanes per dot product), eight second-layer outputs at a time.
+int32_t outputLayersVector(const LayerStack& stack, const int32_t* firstLayerSums) {
+    // The inputs of the second layer, padded with zeros to four registers. The
+    // linear half is stored over the 16th squared value (the shortcut's).
+    alignas(32) float x[32];
+    for (int half = 0; half < 2; half++) {
+        __m256 y = _mm256_cvtepi32_ps(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(firstLayerSums + 8 * half)));
+        __m256 squared = _mm256_min_ps(_mm256_mul_ps(_mm256_mul_ps(y, y), _mm256_set1_ps(SQUARE_SCALE)),
+                                       _mm256_set1_ps(127.0f));
+        _mm256_store_ps(x + 8 * half, squared);
+    }
+    for (int half = 0; half < 2; half++) {
+        __m256 y = _mm256_cvtepi32_ps(
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(firstLayerSums + 8 * half)));
+        _mm256_storeu_ps(x + SHORTCUT + 8 * half, clippedLinear(y));
+    }
+    x[30] = x[31] = 0.0f;
+    __m256 inputs[4];
+    for (int c = 0; c < 4; c++) inputs[c] = _mm256_load_ps(x + 8 * c);
+    // Each row has 30 weights: the last register of a row reads only six.
+    const __m256i lastSix = _mm256_setr_epi32(-1, -1, -1, -1, -1, -1, 0, 0);
+
+    alignas(32) float hidden[L2_OUTPUTS];
+    for (int group = 0; group < L2_OUTPUTS; group += 8) {
+        __m256 dots[8];
+        for (int k = 0; k < 8; k++) {
+            const float* w = stack.l2Weights + (group + k) * L2_INPUTS;
+            __m256 acc = _mm256_mul_ps(_mm256_loadu_ps(w), inputs[0]);
+            acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_loadu_ps(w + 8), inputs[1]));
+            acc = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_loadu_ps(w + 16), inputs[2]));
+            dots[k] = _mm256_add_ps(acc, _mm256_mul_ps(_mm256_maskload_ps(w + 24, lastSix), inputs[3]));
+        }
+        __m256 z = _mm256_add_ps(_mm256_load_ps(stack.l2Biases + group), sumEachFloat(dots));
+        _mm256_store_ps(hidden + group, clippedLinear(z));
+    }
+
+    __m256 acc = _mm256_mul_ps(_mm256_load_ps(stack.l3Weights), _mm256_load_ps(hidden));
+    for (int c = 8; c < L2_OUTPUTS; c += 8)
+        acc = _mm256_add_ps(acc,
+                            _mm256_mul_ps(_mm256_load_ps(stack.l3Weights + c), _mm256_load_ps(hidden + c)));
+    __m256 pairs = _mm256_hadd_ps(acc, acc);
+    __m256 quads = _mm256_hadd_ps(pairs, pairs);
+    float dot = _mm_cvtss_f32(_mm256_castps256_ps128(quads)) + _mm_cvtss_f32(_mm256_extractf128_ps(quads, 1));
+    return finishResult(stack.l3Bias + dot, firstLayerSums[SHORTCUT]);
+}
+
+#endif
+
+// Dispatches to the fastest float layers the build has.
+int32_t outputLayers(const LayerStack& stack, const int32_t* firstLayerSums) {
+#if defined(__AVX2__)
+    return outputLayersVector(stack, firstLayerSums);
+#else
+    return outputLayersScalar(stack, firstLayerSums);
+#endif
+}
+
+// The whole stack with this build's first-layer kernel.
+int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed) {
+    alignas(32) int32_t sums[L1_OUTPUTS];
+#if defined(__AVX2__)
+    firstLayerVector(stack, transformed, sums);
+#else
+    firstLayerScalar(stack, transformed, sums);
+#endif
+    return outputLayers(stack, sums);
+}

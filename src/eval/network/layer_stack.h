@@ -1,0 +1,50 @@
+// The network after the feature transformer: the transform of both
+// perspectives' sums into 1536 bytes, and one of eight small layer stacks
+// (1536 -> 16 -> 32 -> 1) chosen by the material on the board.
+//
+// Every part comes as a plain C++ kernel and, where AVX2 is available, a
+// 256-bit kernel. The integer parts (transform and first layer) give identical
+// results either way; the float layers are one function per build, shared by
+// both integer kernels, so those lead to the same final score.
+#pragma once
+
+#include <cstdint>
+
+#include "board/position.h"
+#include "eval/network/network.h"
+
+constexpr int TRANSFORMED_BYTES = NETWORK_HIDDEN;  // 768 per perspective
+
+// The layer stack for the material on the board: 3 per knight, 4 per bishop,
+// 8 per rook, 18 per queen of both colours, capped at 95, in eight bands of 12.
+int layerStackBucket(const Position& pos);
+
+// Pairs up each perspective's sums (j with j + 768, each clamped to 0..127) and
+// writes their scaled products (0..126): first the side to move's 768 bytes
+// (`us`), then the other side's (`them`). `out` holds TRANSFORMED_BYTES.
+void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out);
+#if defined(__AVX2__)
+void transformVector(const int16_t* us, const int16_t* them, uint8_t* out);
+#endif
+void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out);
+
+// The first layer: bias plus the dot product of the transformed bytes with
+// each output's int8 weights, for all L1_OUTPUTS outputs.
+void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+#if defined(__AVX2__)
+void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+#endif
+
+// The float layers after the first one, and the first layer's shortcut output,
+// giving the stack's result from its L1_OUTPUTS first-layer sums. Both
+// versions add in the same order, but floats may round differently (fused
+// multiply-adds), so they can differ by one; within one build every path
+// uses outputLayers.
+int32_t outputLayersScalar(const LayerStack& stack, const int32_t* firstLayerSums);
+#if defined(__AVX2__)
+int32_t outputLayersVector(const LayerStack& stack, const int32_t* firstLayerSums);
+#endif
+int32_t outputLayers(const LayerStack& stack, const int32_t* firstLayerSums);
+
+// The whole stack on transformed bytes, with the fastest kernels the build has.
+int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed);

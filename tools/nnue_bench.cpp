@@ -1,0 +1,155 @@
+// Measures the network inference: nanoseconds per evaluation for a refresh of
+// both perspectives plus the forward pass, an incremental update after a quiet
+// move or a capture plus the forward pass, and the layer stacks alone
+// (transform and propagation).
+//
+// Usage: nnue_bench [ITERATIONS] [RUNS]
+//   ITERATIONS evaluations per run (default 200000), RUNS runs per case
+//   (default 9); each line gives the median run.
+//
+// The network holds deterministic random weights, so the figures do not depend
+// on the built-in network. The same position and move are evaluated over and
+// over, so the weights they touch stay in the caches: these are the costs of
+// the arithmetic, not of memory traffic.
+#include <time.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "board/bitboard.h"
+#include "board/position.h"
+#include "board/sliding_attacks.h"
+#include "eval/network/accumulator.h"
+#include "eval/network/layer_stack.h"
+#include "eval/network/network.h"
+
+namespace {
+
+// A middlegame position with every kind of piece, and one move of each kind.
+constexpr const char* BENCH_FEN = "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1";
+constexpr const char* QUIET_MOVE = "a2a3";
+constexpr const char* CAPTURE_MOVE = "e5f7";
+
+// splitmix64, for reproducible weights.
+struct Rng {
+    uint64_t state;
+    uint64_t next() {
+        uint64_t z = (state += 0x9E3779B97F4A7C15ULL);
+        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ULL;
+        z = (z ^ (z >> 27)) * 0x94D049BB133111EBULL;
+        return z ^ (z >> 31);
+    }
+    int range(int lo, int hi) { return lo + int(next() % uint64_t(hi - lo + 1)); }
+};
+
+// Weights in the ranges a trained network's take, roughly: small
+// feature-transformer weights, first-layer weights over the whole int8 range.
+void fillRandomNetwork(Network& net) {
+    Rng rng{12345};
+    FeatureTransformer& ft = *net.transformer;
+    for (int16_t& w : ft.weights) w = int16_t(rng.range(-64, 64));
+    for (int16_t& b : ft.biases) b = int16_t(rng.range(-32, 64));
+    for (int32_t& w : ft.psqtWeights) w = rng.range(-5000, 5000);
+    for (int s = 0; s < NETWORK_LAYER_STACKS; s++) {
+        LayerStack& stack = net.stacks[s];
+        for (int8_t& w : stack.l1Weights) w = int8_t(rng.range(-128, 127));
+        for (int32_t& b : stack.l1Biases) b = rng.range(-20000, 20000);
+        for (float& w : stack.l2Weights) w = float(rng.range(-128, 127));
+        for (float& b : stack.l2Biases) b = float(rng.range(-2000, 2000));
+        for (float& w : stack.l3Weights) w = float(rng.range(-128, 127));
+        stack.l3Bias = float(rng.range(-1000, 1000));
+    }
+}
+
+// Keeps the compiler from dropping evaluations whose results nobody reads.
+volatile int64_t sink;
+
+// This thread's processor time in nanoseconds. The machine may be shared, and
+// processor time leaves out the slices other programs take.
+double threadNanoseconds() {
+    timespec now;
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return double(now.tv_sec) * 1e9 + double(now.tv_nsec);
+}
+
+// Runs `work` iterations times per run and returns the median processor
+// nanoseconds per call.
+template <typename Work>
+double medianNanoseconds(int iterations, int runs, Work work) {
+    std::vector<double> perCall;
+    for (int r = 0; r < runs; r++) {
+        int64_t total = 0;
+        double start = threadNanoseconds();
+        for (int i = 0; i < iterations; i++) total += work();
+        double end = threadNanoseconds();
+        sink = total;
+        perCall.push_back((end - start) / iterations);
+    }
+    std::sort(perCall.begin(), perCall.end());
+    return perCall[perCall.size() / 2];
+}
+
+// Evaluates `child` after its parent's sums are valid, forgetting the child's
+// own sums before each call, so every call updates both perspectives from the parent.
+double incrementalCase(const Network& net, Position& parent, const char* move, int iterations, int runs) {
+    static Position child;
+    if (!parseAndMakeMove(parent, child, move)) {
+        std::fprintf(stderr, "nnue_bench: %s is not legal\n", move);
+        std::exit(1);
+    }
+    networkEvaluate(net, parent);
+    return medianNanoseconds(iterations, runs, [&] {
+        child.computed[WHITE] = child.computed[BLACK] = false;
+        return networkEvaluate(net, child);
+    });
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int iterations = argc > 1 ? std::atoi(argv[1]) : 200000;
+    int runs = argc > 2 ? std::atoi(argv[2]) : 9;
+    if (iterations < 1 || runs < 1) {
+        std::fprintf(stderr, "usage: nnue_bench [ITERATIONS] [RUNS]\n");
+        return 1;
+    }
+    initSlidingAttacks();
+    initRayTables();
+    Network net;
+    fillRandomNetwork(net);
+
+    static Position pos;
+    setFromFen(pos, BENCH_FEN);
+    std::printf("kernels: %s\n",
+#if defined(__AVX2__)
+                "AVX2"
+#else
+                "plain C++"
+#endif
+    );
+    std::printf("iterations per run: %d, runs: %d (medians)\n", iterations, runs);
+
+    double refresh = medianNanoseconds(iterations, runs, [&] {
+        pos.computed[WHITE] = pos.computed[BLACK] = false;
+        return networkEvaluate(net, pos);
+    });
+    std::printf("refresh + forward:            %8.1f ns/eval\n", refresh);
+
+    double quiet = incrementalCase(net, pos, QUIET_MOVE, iterations, runs);
+    std::printf("quiet move update + forward:  %8.1f ns/eval\n", quiet);
+    double capture = incrementalCase(net, pos, CAPTURE_MOVE, iterations, runs);
+    std::printf("capture update + forward:     %8.1f ns/eval\n", capture);
+
+    networkEvaluate(net, pos);
+    const LayerStack& stack = net.stacks[layerStackBucket(pos)];
+    double layers = medianNanoseconds(iterations, runs, [&] {
+        alignas(64) uint8_t transformed[TRANSFORMED_BYTES];
+        transformFeatures(pos.accumulation[WHITE], pos.accumulation[BLACK], transformed);
+        return propagateLayerStack(stack, transformed);
+    });
+    std::printf("layer stack (transform + propagate): %8.1f ns/eval\n", layers);
+    return 0;
+}
