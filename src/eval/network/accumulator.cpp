@@ -50,21 +50,92 @@ void applyStepsScalar(const FeatureTransformer& ft, const int16_t* sums, const i
 
 namespace {
 
-// 256 sums (16 registers of 16 lanes) are one tile: a tile is loaded once,
+// The vector kernels are written once for both register widths; these give
+// the few operations they need.
+struct Lanes256 {
+    using Register = __m256i;
+    static constexpr int VALUES = 16;  // 16-bit sums per register
+    static Register load(const int16_t* p) { return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p)); }
+    static void store(int16_t* p, Register v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v); }
+    static Register add(Register a, Register b) { return _mm256_add_epi16(a, b); }
+    static Register sub(Register a, Register b) { return _mm256_sub_epi16(a, b); }
+};
+
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+struct Lanes512 {
+    using Register = __m512i;
+    static constexpr int VALUES = 32;
+    static Register load(const int16_t* p) { return _mm512_loadu_si512(p); }
+    static void store(int16_t* p, Register v) { _mm512_storeu_si512(p, v); }
+    static Register add(Register a, Register b) { return _mm512_add_epi16(a, b); }
+    static Register sub(Register a, Register b) { return _mm512_sub_epi16(a, b); }
+};
+#endif
+
+// A tile is as many sums as fit in the registers at once: it is loaded once,
 // every column of every step is applied to it in registers, and each step
-// stores its result on the way.
-constexpr int TILE_VALUES = 256;
-constexpr int TILE_REGISTERS = TILE_VALUES / 16;
-static_assert(NETWORK_HIDDEN % TILE_VALUES == 0);
-static_assert(NETWORK_PSQT_BUCKETS == 8, "the PSQT sums are one register");
+// stores its result on the way. 256 sums in 16 AVX2 registers; 512 sums in
+// 16 AVX-512 registers (half of them, which leaves room for the loads).
+constexpr int TILE_REGISTERS = 16;
 
-}  // namespace
+const int16_t* featureColumn(const FeatureTransformer& ft, int feature) {
+    return ft.weights + size_t(feature) * NETWORK_HIDDEN;
+}
 
-// AVX2 kernel: the same sums as applyStepsScalar, tile by tile. The step
-// fields are copied into locals first: vector stores may alias anything, and
-// the compiler would otherwise reload them after every store.
-void applyStepsVector(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
-                      const AccumulatorStep* steps, int stepCount) {
+const __m256i* psqtColumn(const FeatureTransformer& ft, int feature) {
+    return reinterpret_cast<const __m256i*>(ft.psqtWeights + size_t(feature) * NETWORK_PSQT_BUCKETS);
+}
+
+// The PSQT sums are one AVX2 register, whatever the width of the others.
+void applyPsqtSteps(const FeatureTransformer& ft, const int32_t* psqt, const AccumulatorStep* steps,
+                    int stepCount) {
+    static_assert(NETWORK_PSQT_BUCKETS == 8);
+    __m256i sums = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(psqt));
+    for (int s = 0; s < stepCount; s++) {
+        for (int r = 0; r < steps[s].removed->count; r++)
+            sums = _mm256_sub_epi32(sums, *psqtColumn(ft, steps[s].removed->index[r]));
+        for (int a = 0; a < steps[s].added->count; a++)
+            sums = _mm256_add_epi32(sums, *psqtColumn(ft, steps[s].added->index[a]));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(steps[s].psqt), sums);
+    }
+}
+
+// One step with R removed and A added columns, known at compile time: the
+// shapes of single moves (quiet moves and promotions 1/1, captures 2/1,
+// castling 2/2). Fully unrolled, this runs about half again as fast as the
+// general loop (measured), which matters in the hottest code of the search.
+template <typename Lanes, int R, int A>
+void applyFixedStep(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
+                    const AccumulatorStep& step) {
+    using Register = typename Lanes::Register;
+    constexpr int REGISTERS = TILE_REGISTERS, VALUES = Lanes::VALUES, TILE = REGISTERS * VALUES;
+    const int16_t* removed[R];
+    const int16_t* added[A];
+    for (int r = 0; r < R; r++) removed[r] = featureColumn(ft, step.removed->index[r]);
+    for (int a = 0; a < A; a++) added[a] = featureColumn(ft, step.added->index[a]);
+
+    for (int base = 0; base < NETWORK_HIDDEN; base += TILE) {
+        Register acc[REGISTERS];
+        for (int i = 0; i < REGISTERS; i++) acc[i] = Lanes::load(sums + base + i * VALUES);
+        for (int r = 0; r < R; r++)
+            for (int i = 0; i < REGISTERS; i++)
+                acc[i] = Lanes::sub(acc[i], Lanes::load(removed[r] + base + i * VALUES));
+        for (int a = 0; a < A; a++)
+            for (int i = 0; i < REGISTERS; i++)
+                acc[i] = Lanes::add(acc[i], Lanes::load(added[a] + base + i * VALUES));
+        for (int i = 0; i < REGISTERS; i++) Lanes::store(step.sums + base + i * VALUES, acc[i]);
+    }
+    applyPsqtSteps(ft, psqt, &step, 1);
+}
+
+// Any number of steps and columns (refreshes, updates over several moves).
+// The step fields are copied into locals first: vector stores may alias
+// anything, and the compiler would otherwise reload them after every store.
+template <typename Lanes>
+void applyGeneralSteps(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
+                       const AccumulatorStep* steps, int stepCount) {
+    using Register = typename Lanes::Register;
+    constexpr int REGISTERS = TILE_REGISTERS, VALUES = Lanes::VALUES, TILE = REGISTERS * VALUES;
     int16_t* out[MAX_ACCUMULATOR_STEPS];
     const FeatureList* removed[MAX_ACCUMULATOR_STEPS];
     const FeatureList* added[MAX_ACCUMULATOR_STEPS];
@@ -74,54 +145,68 @@ void applyStepsVector(const FeatureTransformer& ft, const int16_t* sums, const i
         added[s] = steps[s].added;
     }
 
-    for (int base = 0; base < NETWORK_HIDDEN; base += TILE_VALUES) {
-        __m256i tile[TILE_REGISTERS];
+    for (int base = 0; base < NETWORK_HIDDEN; base += TILE) {
+        Register acc[REGISTERS];
 #pragma GCC unroll 16
-        for (int i = 0; i < TILE_REGISTERS; i++)
-            tile[i] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + base + 16 * i));
+        for (int i = 0; i < REGISTERS; i++) acc[i] = Lanes::load(sums + base + i * VALUES);
         for (int s = 0; s < stepCount; s++) {
             for (int r = 0; r < removed[s]->count; r++) {
-                const int16_t* column = ft.weights + size_t(removed[s]->index[r]) * NETWORK_HIDDEN + base;
+                const int16_t* column = featureColumn(ft, removed[s]->index[r]) + base;
 #pragma GCC unroll 16
-                for (int i = 0; i < TILE_REGISTERS; i++)
-                    tile[i] = _mm256_sub_epi16(
-                        tile[i], _mm256_load_si256(reinterpret_cast<const __m256i*>(column + 16 * i)));
+                for (int i = 0; i < REGISTERS; i++)
+                    acc[i] = Lanes::sub(acc[i], Lanes::load(column + i * VALUES));
             }
             for (int a = 0; a < added[s]->count; a++) {
-                const int16_t* column = ft.weights + size_t(added[s]->index[a]) * NETWORK_HIDDEN + base;
+                const int16_t* column = featureColumn(ft, added[s]->index[a]) + base;
 #pragma GCC unroll 16
-                for (int i = 0; i < TILE_REGISTERS; i++)
-                    tile[i] = _mm256_add_epi16(
-                        tile[i], _mm256_load_si256(reinterpret_cast<const __m256i*>(column + 16 * i)));
+                for (int i = 0; i < REGISTERS; i++)
+                    acc[i] = Lanes::add(acc[i], Lanes::load(column + i * VALUES));
             }
-            int16_t* destination = out[s] + base;
 #pragma GCC unroll 16
-            for (int i = 0; i < TILE_REGISTERS; i++)
-                _mm256_storeu_si256(reinterpret_cast<__m256i*>(destination + 16 * i), tile[i]);
+            for (int i = 0; i < REGISTERS; i++) Lanes::store(out[s] + base + i * VALUES, acc[i]);
         }
     }
-
-    __m256i psqtTile = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(psqt));
-    for (int s = 0; s < stepCount; s++) {
-        const AccumulatorStep& step = steps[s];
-        for (int r = 0; r < step.removed->count; r++)
-            psqtTile = _mm256_sub_epi32(
-                psqtTile, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                              ft.psqtWeights + size_t(step.removed->index[r]) * NETWORK_PSQT_BUCKETS)));
-        for (int a = 0; a < step.added->count; a++)
-            psqtTile = _mm256_add_epi32(
-                psqtTile, _mm256_load_si256(reinterpret_cast<const __m256i*>(
-                              ft.psqtWeights + size_t(step.added->index[a]) * NETWORK_PSQT_BUCKETS)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(step.psqt), psqtTile);
-    }
+    applyPsqtSteps(ft, psqt, steps, stepCount);
 }
+
+// Picks the unrolled kernel for the shapes of single moves.
+template <typename Lanes>
+void applyVectorSteps(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
+                      const AccumulatorStep* steps, int stepCount) {
+    static_assert(NETWORK_HIDDEN % (TILE_REGISTERS * Lanes::VALUES) == 0);
+    if (stepCount == 1) {
+        const int removed = steps[0].removed->count, added = steps[0].added->count;
+        if (removed == 1 && added == 1) return applyFixedStep<Lanes, 1, 1>(ft, sums, psqt, steps[0]);
+        if (removed == 2 && added == 1) return applyFixedStep<Lanes, 2, 1>(ft, sums, psqt, steps[0]);
+        if (removed == 2 && added == 2) return applyFixedStep<Lanes, 2, 2>(ft, sums, psqt, steps[0]);
+    }
+    applyGeneralSteps<Lanes>(ft, sums, psqt, steps, stepCount);
+}
+
+}  // namespace
+
+// AVX2 kernel: the same sums as applyStepsScalar, tile by tile.
+void applyStepsVector(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
+                      const AccumulatorStep* steps, int stepCount) {
+    applyVectorSteps<Lanes256>(ft, sums, psqt, steps, stepCount);
+}
+
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+// AVX-512 kernel: half the instructions of the AVX2 one for the same sums.
+void applyStepsWide(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
+                    const AccumulatorStep* steps, int stepCount) {
+    applyVectorSteps<Lanes512>(ft, sums, psqt, steps, stepCount);
+}
+#endif
 
 #endif
 
 // Dispatches to the fastest kernel the build has.
 void applySteps(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                 const AccumulatorStep* steps, int stepCount) {
-#if defined(__AVX2__)
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+    applyStepsWide(ft, sums, psqt, steps, stepCount);
+#elif defined(__AVX2__)
     applyStepsVector(ft, sums, psqt, steps, stepCount);
 #else
     applyStepsScalar(ft, sums, psqt, steps, stepCount);
@@ -179,6 +264,7 @@ AccumulatorWork updateAccumulator(const FeatureTransformer& ft, Position& pos, C
     const Position* next = nullptr;
     int gain = pos.pieceCount;
     while (st->parent && !st->computed[perspective]) {
+        // (A null move keeps its parent's entries, with a count of zero.)
         if (st->dirtyPieces.count > 0 && st->dirtyPieces.piece[0] == ownKing) break;
         gain -= st->dirtyPieces.count + 1;
         if (gain < 0) break;

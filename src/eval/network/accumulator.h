@@ -3,9 +3,11 @@
 // by the few pieces that moved since, or by a refresh from scratch.
 //
 // Sums wrap in 16 bits (feature sums) and 32 bits (PSQT sums), so the order in
-// which columns are added never changes the result. Two kernels apply the
-// columns with identical results: plain C++ for every processor, and 256-bit
-// vectors where AVX2 is available.
+// which columns are added never changes the result. The kernels that apply the
+// columns give identical results: plain C++ for every processor, 256-bit
+// vectors where AVX2 is available and 512-bit vectors where AVX-512 (with
+// VNNI, the level the layer stacks need too) is. A build uses its widest
+// kernel; the others stay compiled so that tests can compare them.
 #pragma once
 
 #include <cstdint>
@@ -37,15 +39,20 @@ struct AccumulatorStep {
 // What updateAccumulator had to do for one perspective.
 enum class AccumulatorWork { None, Incremental, Refresh };
 
-// Applies a chain of at most MAX_ACCUMULATOR_STEPS steps starting from `sums` /
-// `psqt`. Every destination may alias the source. The vector kernel exists
-// only when AVX2 does.
+// An update writes the record after the valid one and the current record.
 constexpr int MAX_ACCUMULATOR_STEPS = 2;
+
+// Applies a chain of up to MAX_ACCUMULATOR_STEPS steps starting from `sums` /
+// `psqt`. A destination may be the source itself.
 void applyStepsScalar(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                       const AccumulatorStep* steps, int stepCount);
 #if defined(__AVX2__)
 void applyStepsVector(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                       const AccumulatorStep* steps, int stepCount);
+#endif
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+void applyStepsWide(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
+                    const AccumulatorStep* steps, int stepCount);
 #endif
 // The kernel this build uses.
 void applySteps(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,

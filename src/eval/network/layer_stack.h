@@ -3,9 +3,12 @@
 // (1536 -> 16 -> 32 -> 1) chosen by the material on the board.
 //
 // Every part comes as a plain C++ kernel and, where AVX2 is available, a
-// 256-bit kernel. The integer parts (transform and first layer) give identical
-// results either way; the float layers are one function per build, shared by
-// both integer kernels, so those lead to the same final score.
+// 256-bit kernel; the integer parts also have 512-bit kernels where AVX-512
+// with VNNI is available. The integer parts (transform and first layer) give
+// identical results with every kernel; the float layers are one function per
+// build, shared by all the integer kernels, so those lead to the same final
+// score. Each build uses its widest kernels; the narrower ones stay compiled
+// so that tests can compare them all.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +29,9 @@ void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out);
 #if defined(__AVX2__)
 void transformVector(const int16_t* us, const int16_t* them, uint8_t* out);
 #endif
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+void transformWide(const int16_t* us, const int16_t* them, uint8_t* out);
+#endif
 void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out);
 
 // The first layer: bias plus the dot product of the transformed bytes with
@@ -33,6 +39,9 @@ void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out);
 void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
 #if defined(__AVX2__)
 void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+#endif
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
 #endif
 
 // The float layers after the first one, and the first layer's shortcut output,

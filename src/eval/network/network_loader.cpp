@@ -190,12 +190,12 @@ std::unique_ptr<Network> readPlainNetwork(NetworkStream& in) {
     return network;
 }
 
-// The image is inflated in one call into a zero-filled buffer of the
-// announced size. The inflater's own verdict is not consulted: the plain
-// reader judges what came out, and an inflation that stopped early leaves
-// zeros behind it. The header is checked first: the compressed bytes must be
-// inside the block and the announced size must be one we accept, so a lying
-// header reads nothing outside the block and allocates nothing huge.
+// The image is inflated in one call into a buffer of the announced size. The
+// header is checked first: the compressed bytes must be inside the block and
+// the announced size must be one we accept, so a lying header reads nothing
+// outside the block and allocates nothing huge. A stream that is corrupt or
+// inflates to another size than announced is refused: reading on would load a
+// network whose missing weights are silently zero.
 std::unique_ptr<Network> loadFromMemory(const uint8_t* block, size_t size) {
     if (!block || size < BLOCK_HEADER_BYTES) return nullptr;
     uint32_t imageSize = readLe32(block);
@@ -206,7 +206,9 @@ std::unique_ptr<Network> loadFromMemory(const uint8_t* block, size_t size) {
     ByteBuffer image(static_cast<uint8_t*>(std::calloc(imageSize, 1)));
     if (!image) return nullptr;
     uLongf inflatedLength = imageSize;
-    uncompress(image.get(), &inflatedLength, block + BLOCK_HEADER_BYTES, compressedLength);
+    if (uncompress(image.get(), &inflatedLength, block + BLOCK_HEADER_BYTES, compressedLength) != Z_OK ||
+        inflatedLength != imageSize)
+        return nullptr;
     NetworkStream in(image.get(), imageSize);
     return readPlainNetwork(in);
 }

@@ -32,6 +32,8 @@ void loadNetwork() {
         onWeightsFileChange = loadNetwork;
         hookInstalled = true;
     }
+    // Front-ends echo the listed default "<empty>" back; it means no file.
+    if (weightsFile == "<empty>") weightsFile.clear();
     if (network && currentName == weightsFile) return;
     currentName = weightsFile;
 

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <memory>
 #include <random>
@@ -244,11 +245,12 @@ TEST(NetworkFeatures, BucketCountsMinorAndMajorPieces) {
         const char* fen;
         int bucket;
     } cases[] = {
-        {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", 0},          {START_FEN, 7},  // 96, capped at 95
-        {"4k3/pppppppp/8/8/8/8/8/RN2K3 w - - 0 1", 0},                  // 11: pawns count nothing
-        {"4k3/8/8/8/8/8/8/1BB1KB2 w - - 0 1", 1},                       // 12
-        {"qq2k3/8/8/8/8/8/8/QQ2K1RN w - - 0 1", 6},                     // 83
-        {"qq2k3/8/8/8/8/8/8/QQ1BKBB1 w - - 0 1", 7},                    // 84
+        {"4k3/8/8/8/8/8/8/4K3 w - - 0 1", 0},           // kings only
+        {START_FEN, 7},                                 // 96, capped at 95
+        {"4k3/pppppppp/8/8/8/8/8/RN2K3 w - - 0 1", 0},  // 11: pawns count nothing
+        {"4k3/8/8/8/8/8/8/1BB1KB2 w - - 0 1", 1},       // 12
+        {"qq2k3/8/8/8/8/8/8/QQ2K1RN w - - 0 1", 6},     // 83
+        {"qq2k3/8/8/8/8/8/8/QQ1BKBB1 w - - 0 1", 7},    // 84
     };
     for (const Case& c : cases) {
         Position pos;
@@ -257,10 +259,39 @@ TEST(NetworkFeatures, BucketCountsMinorAndMajorPieces) {
     }
 }
 
+// The vector kernels this build has, each to be compared with the plain one.
+using StepsKernel = void (*)(const FeatureTransformer&, const int16_t*, const int32_t*,
+                             const AccumulatorStep*, int);
+using TransformKernel = void (*)(const int16_t*, const int16_t*, uint8_t*);
+using FirstLayerKernel = void (*)(const LayerStack&, const uint8_t*, int32_t*);
+
+struct VectorKernels {
+    const char* name;
+    StepsKernel steps;
+    TransformKernel transform;
+    FirstLayerKernel firstLayer;
+};
+
+std::vector<VectorKernels> vectorKernels() {
+    std::vector<VectorKernels> kernels;
+#if defined(__AVX2__)
+    kernels.push_back({"AVX2", applyStepsVector, transformVector, firstLayerVector});
+#endif
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+    kernels.push_back({"AVX-512", applyStepsWide, transformWide, firstLayerWide});
+#endif
+    return kernels;
+}
+
+// Random features: `count` of them.
+FeatureList randomFeatures(TestRng& rng, int count) {
+    FeatureList list;
+    for (int i = 0; i < count; i++) list.push(rng.range(0, NETWORK_FEATURES - 1));
+    return list;
+}
+
 TEST(NetworkKernels, VectorKernelsMatchPlainOnes) {
-#if !defined(__AVX2__)
-    GTEST_SKIP() << "this build has no vector kernels";
-#else
+    if (vectorKernels().empty()) GTEST_SKIP() << "this build has no vector kernels";
     const Network& net = testNetwork();
     const FeatureTransformer& ft = *net.transformer;
     TestRng rng{7};
@@ -269,55 +300,75 @@ TEST(NetworkKernels, VectorKernelsMatchPlainOnes) {
         Position pos;
         setFromFen(pos, fen.c_str());
 
-        // A refresh, then two chained steps of random changes after it.
-        FeatureList active, removed[2], added[2];
+        // A refresh; single steps of every shape a move makes, and others;
+        // then two chained steps of random changes.
+        FeatureList active;
         collectActiveFeatures(pos, BLACK, active);
-        for (int s = 0; s < 2; s++)
-            for (int i = 0, n = rng.range(0, 5); i < n; i++) {
-                removed[s].push(rng.range(0, NETWORK_FEATURES - 1));
-                added[s].push(rng.range(0, NETWORK_FEATURES - 1));
-            }
-        Sums plain, vector;
-        for (Sums* sums : {&plain, &vector}) {
-            AccumulatorStep refresh{sums->values[0], sums->psqt[0], &NoFeatures, &active};
-            AccumulatorStep chained[2] = {{sums->values[1], sums->psqt[1], &removed[0], &added[0]},
-                                          {sums->values[1], sums->psqt[1], &removed[1], &added[1]}};
-            auto apply = sums == &plain ? applyStepsScalar : applyStepsVector;
-            apply(ft, ft.biases, ZeroPsqt, &refresh, 1);
-            apply(ft, sums->values[0], sums->psqt[0], chained, 2);
+        const int shapes[][2] = {{1, 1}, {2, 1}, {2, 2}, {0, 0}, {1, 2}, {3, 3}};
+        FeatureList removed[6], added[6];
+        for (int i = 0; i < 6; i++) {
+            removed[i] = randomFeatures(rng, shapes[i][0]);
+            added[i] = randomFeatures(rng, shapes[i][1]);
         }
-        ASSERT_EQ(std::memcmp(&plain, &vector, sizeof(Sums)), 0);
+        FeatureList chainRemoved[2] = {randomFeatures(rng, rng.range(0, 5)),
+                                       randomFeatures(rng, rng.range(0, 5))};
+        FeatureList chainAdded[2] = {randomFeatures(rng, rng.range(0, 5)),
+                                     randomFeatures(rng, rng.range(0, 5))};
 
-        // The transform, on those sums and on sums anywhere in the 16-bit range.
-        Sums wide;
-        for (auto& row : wide.values)
+        auto runAll = [&](StepsKernel apply, Sums(&out)[8]) {
+            AccumulatorStep refresh{out[0].values[0], out[0].psqt[0], &NoFeatures, &active};
+            apply(ft, ft.biases, ZeroPsqt, &refresh, 1);
+            for (int i = 0; i < 6; i++) {
+                AccumulatorStep step{out[1 + i].values[0], out[1 + i].psqt[0], &removed[i], &added[i]};
+                apply(ft, out[0].values[0], out[0].psqt[0], &step, 1);
+            }
+            AccumulatorStep chained[2] = {
+                {out[7].values[0], out[7].psqt[0], &chainRemoved[0], &chainAdded[0]},
+                {out[7].values[1], out[7].psqt[1], &chainRemoved[1], &chainAdded[1]}};
+            apply(ft, out[0].values[0], out[0].psqt[0], chained, 2);
+        };
+        static Sums plain[8], vector[8];
+        std::memset(plain, 0, sizeof(plain));
+        runAll(applyStepsScalar, plain);
+
+        // Transform inputs: real sums, and sums anywhere in the 16-bit range.
+        Sums anywhere;
+        for (auto& row : anywhere.values)
             for (int16_t& v : row) v = int16_t(rng.range(-32768, 32767));
-        for (const Sums* sums : {&plain, &wide}) {
-            alignas(64) uint8_t plainBytes[TRANSFORMED_BYTES], vectorBytes[TRANSFORMED_BYTES];
-            transformScalar(sums->values[0], sums->values[1], plainBytes);
-            transformVector(sums->values[0], sums->values[1], vectorBytes);
-            ASSERT_EQ(std::memcmp(plainBytes, vectorBytes, TRANSFORMED_BYTES), 0);
+        const Sums* transformInputs[2] = {&plain[7], &anywhere};
 
-            // The first layer of every stack on those bytes.
-            for (int s = 0; s < NETWORK_LAYER_STACKS; s++) {
-                alignas(32) int32_t plainSums[L1_OUTPUTS], vectorSums[L1_OUTPUTS];
-                firstLayerScalar(net.stacks[s], plainBytes, plainSums);
-                firstLayerVector(net.stacks[s], plainBytes, vectorSums);
-                ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, vectorSums)) << "stack " << s;
+        for (const VectorKernels& kernels : vectorKernels()) {
+            SCOPED_TRACE(kernels.name);
+            std::memset(vector, 0, sizeof(vector));
+            runAll(kernels.steps, vector);
+            for (int i = 0; i < 8; i++)
+                ASSERT_EQ(std::memcmp(&plain[i], &vector[i], sizeof(Sums)), 0) << "case " << i;
 
-                // The float layers add in the same order; fused multiply-adds may round differently.
-                EXPECT_NEAR(outputLayersScalar(net.stacks[s], plainSums),
-                            outputLayersVector(net.stacks[s], plainSums), 1);
+            for (const Sums* sums : transformInputs) {
+                alignas(64) uint8_t plainBytes[TRANSFORMED_BYTES], vectorBytes[TRANSFORMED_BYTES];
+                transformScalar(sums->values[0], sums->values[1], plainBytes);
+                kernels.transform(sums->values[0], sums->values[1], vectorBytes);
+                ASSERT_EQ(std::memcmp(plainBytes, vectorBytes, TRANSFORMED_BYTES), 0);
+
+                // The first layer of every stack on those bytes.
+                for (int s = 0; s < NETWORK_LAYER_STACKS; s++) {
+                    alignas(32) int32_t plainSums[L1_OUTPUTS], vectorSums[L1_OUTPUTS];
+                    firstLayerScalar(net.stacks[s], plainBytes, plainSums);
+                    kernels.firstLayer(net.stacks[s], plainBytes, vectorSums);
+                    ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, vectorSums)) << "stack " << s;
+#if defined(__AVX2__)
+                    // The float layers add in the same order; fused multiply-adds may round differently.
+                    EXPECT_NEAR(outputLayersScalar(net.stacks[s], plainSums),
+                                outputLayersVector(net.stacks[s], plainSums), 1);
+#endif
+                }
             }
         }
     }
-#endif
 }
 
 TEST(NetworkKernels, FirstLayerExtremesDoNotSaturate) {
-#if !defined(__AVX2__)
-    GTEST_SKIP() << "this build has no vector kernels";
-#else
+    if (vectorKernels().empty()) GTEST_SKIP() << "this build has no vector kernels";
     // Pairs of the largest transformed byte with the extreme weights are where
     // 16-bit pair sums would saturate if they could.
     struct Case {
@@ -330,15 +381,15 @@ TEST(NetworkKernels, FirstLayerExtremesDoNotSaturate) {
         std::fill(std::begin(stack.l1Biases), std::end(stack.l1Biases), 5);
         alignas(64) uint8_t bytes[TRANSFORMED_BYTES];
         std::fill(std::begin(bytes), std::end(bytes), c.input);
-        alignas(32) int32_t plainSums[L1_OUTPUTS], vectorSums[L1_OUTPUTS];
+        alignas(32) int32_t plainSums[L1_OUTPUTS];
         firstLayerScalar(stack, bytes, plainSums);
-        firstLayerVector(stack, bytes, vectorSums);
-        for (int o = 0; o < L1_OUTPUTS; o++) {
-            EXPECT_EQ(plainSums[o], 5 + NETWORK_HIDDEN * c.input * c.weight);
-            EXPECT_EQ(vectorSums[o], plainSums[o]);
+        for (int o = 0; o < L1_OUTPUTS; o++) EXPECT_EQ(plainSums[o], 5 + NETWORK_HIDDEN * c.input * c.weight);
+        for (const VectorKernels& kernels : vectorKernels()) {
+            alignas(32) int32_t vectorSums[L1_OUTPUTS];
+            kernels.firstLayer(stack, bytes, vectorSums);
+            EXPECT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, vectorSums)) << kernels.name;
         }
     }
-#endif
 }
 
 TEST(NetworkAccumulator, IncrementalSumsEqualRefreshesInRandomGames) {

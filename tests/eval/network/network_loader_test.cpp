@@ -187,7 +187,7 @@ Bytes storedBlock(const uint8_t* image, size_t size, size_t remainder) {
 // Scrambles in place, written independently of the loader: whole 41-byte
 // blocks of the payload are XORed with the key, a shorter tail is not.
 void scramble(uint8_t* payload, size_t length) {
-    size_t whole = length / NETWORK_SCRAMBLE_KEY_LENGTH * NETWORK_SCRAMBLE_KEY_LENGTH;
+    size_t whole = length / 41 * 41;
     for (size_t i = 0; i < whole; i++) payload[i] ^= uint8_t(NETWORK_SCRAMBLE_KEY[i % 41]);
 }
 
@@ -345,7 +345,11 @@ TEST_F(NetworkFiles, CompressedBlockHeaderMustNotLie) {
           Case{"compressed length past the end", valid.size(), 4, compressedLength + 1},
           Case{"compressed length 2^32 - 1", valid.size(), 4, 0xFFFFFFFF},
           Case{"image size 2^32 - 1", valid.size(), 0, 0xFFFFFFFF},
-          Case{"image size 2 GB", valid.size(), 0, 0x80000000}, Case{"image size 0", valid.size(), 0, 0}}) {
+          Case{"image size 2 GB", valid.size(), 0, 0x80000000}, Case{"image size 0", valid.size(), 0, 0},
+          // A stream cut short still inflates the header; the weights it never
+          // reached must not be loaded as zeros.
+          Case{"compressed stream cut short", valid.size() / 2, 4, compressedLength / 2 - 8},
+          Case{"image one byte longer than the stream", valid.size(), 0, uint32_t(imageSize + 1)}}) {
         // An exact copy, so that reading past its end is caught by the sanitizers.
         Bytes block(valid.begin(), valid.begin() + long(c.size));
         if (c.size >= 8) putU32(block, c.field, c.value);
