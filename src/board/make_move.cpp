@@ -8,7 +8,10 @@
 #include "board/zobrist.h"
 #include "control/search_globals.h"
 #include "control/search_thread.h"
+#include "eval/eval_hash_tables.h"
 #include "eval/psq_table.h"
+#include "search/history.h"
+#include "tt/transposition_table.h"
 #include "uci/option_values.h"
 
 namespace {
@@ -80,6 +83,7 @@ bool makeCastling(const Position& parent, Position& child, Move m) {
     child.gamePly++;
     child.occupied = child.pieces[WHITE][0] | child.pieces[BLACK][0];
     child.movedPiece = uint16_t(king);
+    child.contHist[0] = &parent.history->continuation[0][0][king][rookFrom];
     child.dirtyPieces.count = 2;
     setDirty(child.dirtyPieces, 0, king, kingFrom, kingTo);
     setDirty(child.dirtyPieces, 1, rook, rookFrom, rookTo);
@@ -105,7 +109,8 @@ bool makeMove(const Position& parent, Position& child, Move m) {
     child.dirtyPieces.count = 1;
     child.computed[WHITE] = child.computed[BLACK] = false;
     child.contHist[1] = parent.contHist[0];
-    child.contHist[2] = parent.parent ? parent.parent->contHist[1] : nullptr;
+    child.contHist[2] =
+        parent.parent ? parent.parent->contHist[1] : noMoveSlice(*parent.history, ~parent.sideToMove());
 
     // Step 2: node count and node limit.
     countNode(parent);
@@ -122,7 +127,8 @@ bool makeMove(const Position& parent, Position& child, Move m) {
         child.gamePly++;
         child.movedPiece = 0;
         child.dirtyPieces.count = 0;
-        child.contHist[0] = nullptr;
+        child.contHist[0] = noMoveSlice(*parent.history, child.sideToMove());
+        prefetchTTEntry(child.key);
         child.checkers = computeCheckers(child);
         return true;
     }
@@ -201,7 +207,13 @@ bool makeMove(const Position& parent, Position& child, Move m) {
             }
         }
     }
-    child.contHist[0] = nullptr;  // the continuation-history slice, once the search has one
+    // The search refines this slice by the child's check state once it knows it.
+    child.contHist[0] = &parent.history->continuation[0][captured != NO_PIECE][piece][to];
+
+    // The key is final: start loading the child's table cluster and pawn-hash
+    // entry now, so that the memory latency overlaps the legality test.
+    prefetchTTEntry(child.key);
+    if (child.pawnTable) __builtin_prefetch(&child.pawnTable->entries[child.pawnKey & pawnHashMask]);
     child.occupied = child.pieces[WHITE][0] | child.pieces[BLACK][0];
 
     // Legality: the mover's own king must not be attacked. When we were not

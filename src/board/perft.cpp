@@ -3,21 +3,22 @@
 #include <cstdio>
 
 #include "board/make_move.h"
-#include "board/movegen.h"
 #include "platform/clock.h"
+#include "search/move_picker.h"
 #include "uci/output.h"
 
 uint64_t perftLeafCount = 0;
 
-// Every pseudo-legal move once, tactical moves first, made into a fresh child;
-// depth 1 counts the moves that make accepts.
+// Every pseudo-legal move once, from the search's move picker (captures, then
+// quiet moves; no table move, killers or counter move, and no losing captures
+// set aside), made into a fresh child; depth 1 counts the moves make accepts.
 void perft(const Position& pos, int depth) {
-    MoveEntry list[MAX_MOVES];
-    int count = generateTactical(pos, list);
-    count += generateQuiet(pos, list + count);
+    MovePicker picker;
+    startPicker(picker, pos, PICK_MAIN + 1, MOVE_NONE, MOVE_NONE, MOVE_NONE, MOVE_NONE);
+    picker.deferLosingCaptures = false;
     Position child;
-    for (int i = 0; i < count; i++) {
-        if (!makeMove(pos, child, list[i].move)) continue;
+    while (Move m = nextMove(picker)) {
+        if (!makeMove(pos, child, m)) continue;
         if (depth >= 2) {
             child.checkers = computeCheckers(child);
             perft(child, depth - 1);

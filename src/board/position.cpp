@@ -15,6 +15,7 @@
 #include "board/zobrist.h"
 #include "control/search_thread.h"
 #include "eval/psq_table.h"
+#include "search/history.h"
 #include "uci/option_values.h"
 
 int32_t castleRookSquare[4] = {H1, A1, H8, A8};
@@ -140,6 +141,7 @@ void setFromFen(Position& out, const char* fen) {
     out.dirtyPieces.from[0] = out.dirtyPieces.from[1] = out.dirtyPieces.from[2] = SQ_NONE;
     out.pawnTable = searchThreads[0]->pawnTable;
     out.materialTable = searchThreads[0]->materialTable;
+    out.history = &searchThreads[0]->history;
 
     // Step 2: at most 254 characters; empty text means the start position.
     char text[256];
@@ -175,6 +177,8 @@ void setFromFen(Position& out, const char* fen) {
         std::exit(1);
     }
     p++;
+    // No move led here: every continuation slice is the side's "no move" row.
+    for (PieceToHistory*& slice : out.contHist) slice = noMoveSlice(*out.history, out.sideToMove());
 
     // Step 6: default castling rook squares, then the nearest rooks beside each king.
     castleRookSquare[WHITE_OO] = H1;

@@ -5,6 +5,10 @@
 #include <atomic>
 #include <cstdint>
 
+#include "board/position.h"
+#include "search/history.h"
+#include "search/search_state.h"
+
 constexpr int MAX_THREADS = 256;
 
 struct MaterialHashTable;
@@ -20,6 +24,16 @@ struct SearchThread {
     // The thread's evaluation caches (allocateEvalHashTables); null until then.
     MaterialHashTable* materialTable = nullptr;
     PawnHashTable* pawnTable = nullptr;
+    // Move-ordering statistics (killers, counter moves, histories), filled
+    // with their starting values when the record is made.
+    HistoryTable history;
+    // The iteration (in plies) this thread is searching; 0 while idle. The
+    // node searches extend only while the ply is below twice this value.
+    int iteration = 0;
+    // Position records of the alpha-beta search, one per ply: a node at ply p
+    // makes its children in plyStack[p + 1], so the recursion keeps no
+    // six-kilobyte records on the machine stack.
+    Position plyStack[MAX_PLY + 1];
 };
 
 // searchThreads[0] is the main thread's record and always exists.

@@ -17,10 +17,13 @@
 #include "control/search_globals.h"
 #include "control/search_thread.h"
 #include "control/strength_level.h"
+#include "control/think.h"
+#include "control/time_budget.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
 #include "platform/console_signals.h"
 #include "platform/threads.h"
+#include "tt/transposition_table.h"
 #include "uci/engine_state.h"
 #include "uci/option_table.h"
 #include "uci/option_values.h"
@@ -177,9 +180,9 @@ void commandLoop() {
 void shutDownEngine() {
     if (readerStarted && !input.reader.isCurrent()) input.reader.join();
     stopAllThreads();
-    // The thread pool joins its workers here, and the transposition table, the
-    // Monte-Carlo node store, the thread records and the network are released,
-    // once those subsystems exist.
+    // The thread pool joins its workers here, and the Monte-Carlo node store
+    // and the thread records are released, once those subsystems exist.
+    transpositionTable.release();
     releaseNetwork();
 }
 
@@ -366,22 +369,34 @@ void parseGoTokens(char* const* tokens, int count, SearchLimits& limits) {
     }
 }
 
-// Until the think driver exists, "go" answers with the first legal move so a
-// front-end never waits for a "bestmove" that does not come. "0000" when the
-// side to move is mated or stalemated.
-static void answerFirstLegalMove(const Position& gamePosition) {
-    Position root = gamePosition;
-    root.checkers = computeCheckers(root);
-    MoveEntry moves[MAX_MOVES];
-    int count = generateAll(root, moves);
-    Position child;
-    char text[8] = "0000";
-    for (int i = 0; i < count; i++)
-        if (makeMove(root, child, moves[i].move)) {
-            moveToText(moves[i].move, text);
-            break;
-        }
-    printOut("bestmove %s\n", text);
+// Runs the search that `limits` asks for on the game position. A depth or
+// "infinite" search has no clock ("infinite" also searches without contempt
+// unless "White Contempt" fixes it); "movetime" is the target; "nodes" is
+// ended by the node count alone; otherwise the side to move's clock sets the
+// budget (a bare "go" is a clock search with an empty clock).
+static void runSearch(const SearchLimits& limits) {
+    const Position& game = GameHistory[historyIndex];
+    if (limits.depth > 0 || limits.infinite) {
+        int32_t savedContempt = contempt;
+        if (limits.infinite && !whiteContempt) contempt = 0;
+        int32_t depth = limits.infinite ? 99 : limits.depth;
+        think(game, NO_TIME_LIMIT, depth, limits.searchMovesText, NO_TIME_LIMIT, limits.infinite);
+        contempt = savedContempt;
+        return;
+    }
+    if (moveTimeLimit != 0) {
+        think(game, moveTimeLimit, 99, limits.searchMovesText, NO_TIME_LIMIT, false);
+        return;
+    }
+    if (nodeLimit == -1) {
+        bool white = game.sideToMove() == WHITE;
+        TimeBudget budget =
+            computeTimeBudget(white ? limits.wtime : limits.btime, white ? limits.winc : limits.binc,
+                              limits.movestogo, game.gamePly);
+        think(game, budget.targetTime, 99, limits.searchMovesText, budget.maxTime, false);
+        return;
+    }
+    think(game, NO_TIME_LIMIT, 99, limits.searchMovesText, NO_TIME_LIMIT, false);
 }
 
 // "go" while a search runs arrives through the search's poll and is ignored.
@@ -398,9 +413,11 @@ static void goCommand(char** tokens, int count) {
         pondering.store(1);
         ponderCounter = 2;
     }
-    // The hash-file game key is recorded here and the think driver is called
-    // with the search mode chosen from `limits`, once they exist.
-    answerFirstLegalMove(GameHistory[historyIndex]);
+    // A "Hash" change held back by the last search is due before this one, and
+    // entries loaded from a hash file belong to the position searched now.
+    applyPendingTTResize();
+    transpositionTable.adoptLoadedEntries(GameHistory[historyIndex].key);
+    runSearch(limits);
 }
 
 // Rebuilds the search threads and their tables when "Threads" or "Table

@@ -16,6 +16,9 @@
 #include "eval/special_material.h"
 #include "platform/clock.h"
 #include "platform/console_signals.h"
+#include "search/bench.h"
+#include "search/search_tables.h"
+#include "tt/transposition_table.h"
 #include "uci/command_loop.h"
 #include "uci/engine_state.h"
 #include "uci/option_table.h"
@@ -39,19 +42,15 @@ static int runNetworkCommand(int argc, char** argv) {
 
 // "bench [threads [last depth [repetitions]]]": a thread count is taken only
 // if it is 1..64; the last depth defaults to 12, the repetitions to 1 (a
-// negative count runs nothing, like 0). The benchmark itself needs the
-// search, which this build does not have yet.
+// negative count runs nothing, like 0).
 static int runBenchMode(int argc, char** argv) {
-    int threads = 1;
     if (argc > 2) {
         int requested = std::atoi(argv[2]);
-        if (requested >= 1 && requested <= 64) threads = requested;
+        if (requested >= 1 && requested <= 64) threadsOption = requested;
     }
     int lastDepth = argc > 3 ? std::atoi(argv[3]) : 12;
     int repetitions = argc > 4 ? std::atoi(argv[4]) : 1;
-    if (repetitions < 0) repetitions = 0;
-    printTo(stderr, "bench (threads %d, last depth %d, repetitions %d) needs the search, not in this build\n",
-            threads, lastDepth, repetitions);
+    runBench(lastDepth, repetitions);
     requestQuit();
     shutDownEngine();
     return 0;
@@ -84,13 +83,19 @@ int main(int argc, char** argv) {
     // The opening book is opened here once it exists.
     initRayTables();
     buildOptionTable();
+    initSearchTables();
     // Evaluation tables: weights, special material table, the KPK bitbase and
-    // thread 0's material and pawn hash. Tablebases, the transposition table
-    // and the built-in network follow, in that order, once they exist.
+    // thread 0's material and pawn hash. Then the tablebases (once they
+    // exist), the transposition table and the built-in network, in that order.
     initMaterialWeights();
     buildSpecialMaterialTable();
     buildKpkBitbase();
     allocateEvalHashTables(*searchThreads[0]);
+    installTTOptionHooks();
+    if (hashSizeMb > 0) {
+        transpositionTable.resize(hashSizeMb);
+        hashAllocatedMb = hashSizeMb;
+    }
     loadNetwork();
 
     if (argc > 1 && (std::strcmp(argv[1], "nndebug") == 0 || std::strcmp(argv[1], "nneval") == 0 ||

@@ -1,0 +1,448 @@
+#include "control/think.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "board/make_move.h"
+#include "control/periodic_check.h"
+#include "control/search_globals.h"
+#include "control/search_thread.h"
+#include "control/time_budget.h"
+#include "eval/evaluate.h"
+#include "eval/network/network_manager.h"
+#include "platform/clock.h"
+#include "platform/threads.h"
+#include "search/history.h"
+#include "search/move_picker.h"
+#include "search/search_output.h"
+#include "search/search_state.h"
+#include "search/search_tables.h"
+#include "tt/transposition_table.h"
+#include "uci/command_loop.h"
+#include "uci/option_values.h"
+#include "uci/output.h"
+
+bool quietSearch = false;
+bool analysisActive = false;
+Position rootPosition;
+RootMove rootMoves[MAX_ROOT_MOVES + 1];
+int32_t rootMoveCount = 0;
+char bestMoveText[6] = "0000";
+char ponderMoveText[6] = "";
+
+// ---------------------------------------------------------------------------
+// Root preparation
+
+// The root's ancestors, copied so that the search keeps its own view of the
+// game: a "position" command that arrives during the search rewrites the game
+// history, and the searches walk these records for repetitions (and look at
+// the last two moves). Beyond a hundred plies without a capture or pawn move
+// the fifty-move rule decides, so no repetition further back matters.
+constexpr int ROOT_ANCESTORS = 102;
+static Position rootAncestors[ROOT_ANCESTORS];
+
+// Copies `game` into rootPosition together with the part of its game history
+// that the draw rules can reach. The copies keep only the board part of each
+// record; their network sums count as not computed, so no search ever starts
+// from (or writes into) them.
+static void copyRootWithHistory(const Position& game) {
+    rootPosition = game;
+    Position* link = &rootPosition;
+    const Position* from = game.parent;
+    int wanted = std::max(int(game.rule50), 2);
+    for (int i = 0; from && i < ROOT_ANCESTORS && i < wanted; i++) {
+        Position& copy = rootAncestors[i];
+        std::memcpy(static_cast<void*>(&copy), from, POSITION_COPY_BYTES);
+        copy.computed[WHITE] = copy.computed[BLACK] = false;
+        link->parent = &copy;
+        link = &copy;
+        from = from->parent;
+    }
+    link->parent = nullptr;
+    rootPosition.checkers = computeCheckers(rootPosition);
+    rootPosition.threadIndex = 0;
+    refreshPhaseAndPsq(rootPosition);
+}
+
+// Whether `text` (moves each followed by a blank) lists move m.
+static bool listedInSearchMoves(const char* text, Move m) {
+    char move[8];
+    moveToText(m, move);
+    size_t length = std::strlen(move);
+    for (const char* p = text; (p = std::strstr(p, move)) != nullptr; p += length)
+        if ((p == text || p[-1] == ' ') && p[length] == ' ') return true;
+    return false;
+}
+
+// The legal root moves: the table move first, then in the move picker's
+// order (captures by value, quiet moves by history, losing captures last).
+// With "searchmoves" only the listed moves enter.
+static int buildRootMoves(Position& root, const char* searchMovesText, RootMove* list) {
+    Move tableMove = MOVE_NONE;
+    TTEntry entry;
+    if (transpositionTable.probe(root.key, entry) && hasSearchResult(entry)) tableMove = entry.move;
+    MovePicker picker;
+    int sequence = root.checkers ? PICK_EVASIONS : PICK_MAIN;
+    startPicker(picker, root, tableMove ? sequence : sequence + 1, tableMove, MOVE_NONE, MOVE_NONE,
+                MOVE_NONE);
+    Position& child = searchThreads[0]->plyStack[1];
+    int count = 0;
+    while (Move m = nextMove(picker)) {
+        if (count == MAX_ROOT_MOVES || !makeMove(root, child, m)) continue;
+        if (searchMovesText[0] && !listedInSearchMoves(searchMovesText, m)) continue;
+        list[count++] = {m, 0, 0};
+    }
+    list[count] = {MOVE_NONE, 0, 0};
+    return count;
+}
+
+// ---------------------------------------------------------------------------
+// Per-search settings
+
+// "Armageddon": the side that must win sees a draw as a loss of 2000, the
+// other side as a win; the contempt leans the same way.
+static int32_t applyArmageddon() {
+    constexpr int32_t DRAW_SHIFT = 2000, CONTEMPT_SHIFT = 36;
+    if (armageddon == "White Must Win") {
+        drawScoreByColor[WHITE] = -DRAW_SHIFT;
+        drawScoreByColor[BLACK] = DRAW_SHIFT;
+        return CONTEMPT_SHIFT;
+    }
+    if (armageddon == "Black Must Win") {
+        drawScoreByColor[WHITE] = DRAW_SHIFT;
+        drawScoreByColor[BLACK] = -DRAW_SHIFT;
+        return -CONTEMPT_SHIFT;
+    }
+    drawScoreByColor[WHITE] = drawScoreByColor[BLACK] = 0;
+    return 0;
+}
+
+// A fresh noise pattern per search, from the calendar time. At full strength
+// the noise is "Variety" (0 = none); strength limiting sets its own
+// amplitude, node cap and quiescence limit here once it exists.
+static void applyStrengthSettings() {
+    std::srand(unsigned(std::time(nullptr)));
+    uint64_t r1 = uint64_t(int64_t(std::rand())), r2 = uint64_t(int64_t(std::rand()));
+    uint64_t r3 = uint64_t(int64_t(std::rand()));
+    evalNoiseKey = (r1 << 29) ^ (r2 << 14) ^ r3;
+    evalNoiseAmplitude = variety;
+    qsearchDepthLimit = -12;
+}
+
+// The node cap of strength limiting (0 = none): the iteration loop ends after
+// the iteration in which thread 0 passes it.
+static int64_t nodeCap = 0;
+
+static int32_t baseContempt = 0;
+
+// Contempt c for the side that receives it (the side to move, or White with
+// "White Contempt"), -c for the other; the pair form is 10c for the middle
+// game and a quarter of that for the endgame.
+static void storeContempt(int32_t c, Color rootSide) {
+    Color favoured = whiteContempt ? WHITE : rootSide;
+    contemptByColor[favoured] = c;
+    contemptByColor[~favoured] = -c;
+    ScorePair pair = makeScorePair(10 * c, (10 * c) / 4);
+    contemptPairByColor[favoured] = pair;
+    contemptPairByColor[~favoured] = makeScorePair(-(10 * c), -((10 * c) / 4));
+}
+
+// The contempt of this search: "Contempt", none against opponents of our own
+// class, shifted by Armageddon towards the side that must win.
+static void setBaseContempt(Color rootSide, int32_t armageddonShift) {
+    int32_t c = contempt;
+    size_t found = uciOpponent.find("Stockfish");
+    if (uciOpponent.size() >= 9 && found != std::string::npos) {
+        c = 0;
+        logLine("first 'needle' found at: %zu\n", found);
+    }
+    if (uciOpponent.size() >= 3 && uciOpponent.find("Lc0") != std::string::npos) c = 0;
+    c += rootSide == WHITE ? armageddonShift : -armageddonShift;
+    if (useMCTS && c > 0) c = std::max(c, 16) - 16;
+    baseContempt = c;
+    storeContempt(c, rootSide);
+}
+
+// After each iteration the contempt follows the score a little: up to 32 more
+// when we are ahead, less when behind, so a better position is not traded
+// for a draw and a worse one is not pressed into a loss.
+static void adjustContempt(Score score, Color rootSide) {
+    int32_t s = std::clamp(score, -50, 50);
+    storeContempt(baseContempt + (32 * s) / (std::abs(s) + 100), rootSide);
+}
+
+// The lazy exit of the evaluation skips the network when a cheap material
+// estimate lies this far outside the window: wider in sharp positions.
+static void setLazyMargin(Position& root) {
+    uint8_t lazy = 0;
+    Score eval = evaluate(root, -35000, 35000, &lazy);
+    lazyMargin = std::clamp(std::abs(eval), 300, 1050) + 150;
+}
+
+// The history parameters follow the previous search's mode (Monte-Carlo
+// searches leave lower histories behind). The Monte-Carlo search hooks in
+// here and at the choice of search below; until it exists every search is
+// alpha-beta.
+static void applySearchMode() {
+    historyPruneThreshold = mctsActive ? 19000 : 24000;
+    historyOffset = mctsActive ? HISTORY_OFFSET_AFTER_MCTS : HISTORY_OFFSET_DEFAULT;
+    mctsActive = false;
+    matchSearchTablesToMode(false);
+}
+
+// Thread 0 starts every search with fresh killers and counter moves; its
+// histories carry over, except that the first search of the run starts them
+// from their initial values.
+static void resetMainThreadTables() {
+    static bool firstSearch = true;
+    SearchThread& thread = *searchThreads[0];
+    if (firstSearch) {
+        resetHistoryTable(thread.history);
+        buildHistoryBonusTables();
+        firstSearch = false;
+    }
+    std::memset(thread.history.killerMoves, 0, sizeof thread.history.killerMoves);
+    std::memset(thread.history.counterMoves, 0, sizeof thread.history.counterMoves);
+    thread.nodes.store(0);
+}
+
+static void logSearchStart(Position& root, double targetTime, int32_t depthLimit) {
+    char fen[128], lastMove[8];
+    writeFen(root, fen);
+    moveToText(Move(root.lastMove), lastMove);
+    uint8_t lazy = 0;
+    logLine("fen: %s\n", fen);
+    logLine("lastmove: %s\n", lastMove);
+    logLine("eval: %d\n", evaluate(root, -33000, 33000, &lazy));
+    logLine(pondering.load() ? "ponder ply: %d\n" : "search ply: %d\n", root.gamePly);
+    logLine("target: %0.3f\n", targetTime);
+    logLine("depth: %d\n", depthLimit);
+}
+
+// ---------------------------------------------------------------------------
+// The multi-PV table: the lines of the current iteration, best first.
+
+struct MultiPvLine {
+    Score score;
+    int32_t iteration;
+    Move pv[PV_BUFFER_SIZE];
+};
+static MultiPvLine multiPvLines[MAX_ROOT_MOVES];
+static int multiPvLineCount = 0;
+
+static void addMultiPvLine(Score score, int iteration, const Move* pv) {
+    int at = multiPvLineCount++;
+    while (at > 0 && multiPvLines[at - 1].score < score) {
+        multiPvLines[at] = multiPvLines[at - 1];
+        at--;
+    }
+    MultiPvLine& line = multiPvLines[at];
+    line.score = score;
+    line.iteration = iteration;
+    int i = 0;
+    for (; i < MAX_PV_MOVES - 1 && pv[i] != MOVE_NONE; i++) line.pv[i] = pv[i];
+    line.pv[i] = MOVE_NONE;
+}
+
+static void printMultiPvLines() {
+    if (quietSearch) return;
+    for (int k = 0; k < multiPvLineCount; k++)
+        printMultiPvLine(k + 1, multiPvLines[k].iteration, multiPvLines[k].score, multiPvLines[k].pv);
+}
+
+static void excludeRootMove(RootSearchState& state, Move m) {
+    for (RootMove* r = state.moves; r->move != MOVE_NONE; r++)
+        if (r->move == m) r->excluded = 1;
+}
+
+// ---------------------------------------------------------------------------
+// Hooks for the parts that are not built yet: each answers "nothing to do".
+
+// A tablebase ranking of the root moves; returns how many moves it kept (0 =
+// the tables do not cover the root).
+static int probeRootTablebases() {
+    return 0;
+}
+
+// A move from the opening book, or MOVE_NONE.
+static Move probeOpeningBook(const Position&) {
+    return MOVE_NONE;
+}
+
+// ---------------------------------------------------------------------------
+// Output
+
+static void printIterationLine(int iteration) {
+    double seconds = searchElapsedSeconds();
+    uint64_t nodes = totalSearchNodes();
+    printOut("info depth %d time %lld nodes %llu nps %llu\n", iteration, (long long)(seconds * 1000),
+             (unsigned long long)nodes, (unsigned long long)(double(nodes) / seconds));
+}
+
+// The last lines of a search, in one write so no other output can come
+// between "info time" and "bestmove".
+static void printResult() {
+    double seconds = searchElapsedSeconds();
+    uint64_t nodes = totalSearchNodes();
+    char ponderPart[16] = "";
+    if (ponderMoveText[0]) std::snprintf(ponderPart, sizeof ponderPart, " ponder %s", ponderMoveText);
+    printOut("info time %lld nodes %llu nps %llu\nbestmove %s%s\n", (long long)(seconds * 1000),
+             (unsigned long long)nodes, (unsigned long long)(double(nodes) / seconds), bestMoveText,
+             ponderPart);
+    logLine("bestmove: %s\n", bestMoveText);
+    if (ponderMoveText[0]) logLine("ponder: %s\n", ponderMoveText);
+}
+
+static void setBestMoveFromPv(const Move* pv) {
+    moveToText(pv[0], bestMoveText);
+    if (pv[1] != MOVE_NONE)
+        moveToText(pv[1], ponderMoveText);
+    else
+        std::strcpy(ponderMoveText, "0000");
+}
+
+// "quit" during a search ends the program at once, without "bestmove".
+static void quitIfRequested() {
+    if (!quitRequested.load()) return;
+    shutDownEngine();
+    std::exit(0);
+}
+
+// While pondering or in an infinite search the answer waits for "ponderhit"
+// or "stop"; meanwhile the commands that arrive are carried out here.
+static void waitForPonderhitOrStop(bool infinite) {
+    SearchThread& main = *searchThreads[0];
+    while ((pondering.load() || infinite) && !main.stop.load() && !stopRequested.load()) {
+        processOneCommand();
+        if (quitRequested.load()) stopAllThreads();
+        sleepMilliseconds(1);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The iteration loop
+
+// Iterative deepening on thread 0 until a stop condition holds. Returns after
+// the last iteration (complete or aborted).
+static void iterate(Position& root, double targetTime, int32_t depthLimit, bool infinite) {
+    SearchThread& main = *searchThreads[0];
+    RootSearchState& state = rootSearchState(0);
+    Color rootSide = root.sideToMove();
+    state.iterationScore[0] = -SCORE_NONE;
+    for (int iteration = 1;; iteration++) {
+        instability *= 0.5;
+        instabilityWeight = 1.0;
+        quitIfRequested();
+        failLowSeen = failLowPending = failLowCancelled = false;
+        if (!quietSearch) printIterationLine(iteration);
+
+        if (iteration == 1 && !infinite) {
+            if (Move bookMove = probeOpeningBook(root)) {
+                moveToText(bookMove, bestMoveText);
+                printOut("info book move is %s\n", bestMoveText);
+                return;
+            }
+        }
+
+        main.iteration = iteration;
+        state.iterationScore[iteration] = -SCORE_NONE;
+        state.iterationPv[iteration][0] = MOVE_NONE;
+        multiPvLineCount = 0;
+        int lines = std::min(multiPV, rootMoveCount);
+        for (int line = 1; line <= lines; line++) {
+            state.pvLine = line;
+            searchIteration(root, iteration);
+            if (main.stop.load()) break;
+            if (multiPV > 1) {
+                addMultiPvLine(state.iterationScore[iteration], iteration, state.iterationPv[iteration]);
+                excludeRootMove(state, state.iterationPv[iteration][0]);
+                if (line == lines) printMultiPvLines();
+            }
+        }
+        for (RootMove* r = state.moves; r->move != MOVE_NONE; r++) r->excluded = 0;
+        state.pvLine = 1;
+        // The iteration's result is its best line. The next iteration's
+        // aspiration window centres on it, so it must not be the last line.
+        if (multiPV > 1 && multiPvLineCount > 0) {
+            state.iterationScore[iteration] = multiPvLines[0].score;
+            std::memcpy(state.iterationPv[iteration], multiPvLines[0].pv, sizeof multiPvLines[0].pv);
+        }
+
+        Score score = state.iterationScore[iteration];
+        adjustContempt(score, rootSide);
+        quitIfRequested();
+        if (score > -SCORE_NONE && state.iterationPv[iteration][0] != MOVE_NONE)
+            setBestMoveFromPv(state.iterationPv[iteration]);
+
+        checkTimeAfterIteration(iteration, score, targetTime, rootMoveCount);
+        if (main.stop.load()) {
+            logLine("iteration: aborted\n");
+            return;
+        }
+        if (timeUp && !pondering.load()) return;
+        if (std::abs(score) >= MATE_BOUND && targetTime < 31000001.0 && depthLimit < 99) return;
+        if (nodeCap != 0 && main.nodes.load() > uint64_t(nodeCap)) return;
+        if (iteration >= depthLimit || iteration > 98) return;
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+void think(const Position& root, double targetTime, int32_t depthLimit, const char* searchMovesText,
+           double maxTime, bool infinite) {
+    SearchThread& main = *searchThreads[0];
+    searching.store(1);
+    int32_t savedUseRegularEval = useRegularEval;
+
+    int32_t armageddonShift = applyArmageddon();
+    applyStrengthSettings();
+    if (!useRegularEval && !currentNetwork()) {
+        printOut("info string error: no NN loaded\n");
+        std::exit(1);
+    }
+    applySearchMode();
+    copyRootWithHistory(root);
+    setBaseContempt(rootPosition.sideToMove(), armageddonShift);
+    analysisActive = analyseMode || (targetTime >= NO_TIME_LIMIT && depthLimit > 98);
+    transpositionTable.analysisMode = analysisActive;
+    transpositionTable.tableDirty = 1;
+
+    searchStartTime = elapsedSeconds();
+    nextReportTime = searchStartTime + 2.0;
+    resetMainThreadTables();
+    setLazyMargin(rootPosition);
+    logSearchStart(rootPosition, targetTime, depthLimit);
+    std::strcpy(bestMoveText, "0000");
+    ponderMoveText[0] = '\0';
+
+    rootTbScore = NO_ROOT_TB_SCORE;
+    tbRootCardinality = 0;
+    rootMoveCount = probeRootTablebases();
+    if (rootMoveCount == 0) rootMoveCount = buildRootMoves(rootPosition, searchMovesText, rootMoves);
+    if (hashSizeMb != 0) transpositionTable.advanceGeneration(rootPosition.key);
+    setupDeadlines(targetTime, maxTime, rootPosition.gamePly);
+
+    // Checking the root moves for legality made moves; the search starts
+    // its count (and the node limit) from zero.
+    main.nodes.store(0);
+    main.stop.store(false);
+    Position& searchRoot = prepareThreadRoot(main, rootPosition, rootMoves);
+    iterate(searchRoot, targetTime, depthLimit, infinite);
+
+    RootSearchState& state = rootSearchState(0);
+    if (!main.stop.load()) logLine("iteration: completed\n");
+    static constexpr const char* BoundName[3] = {"exact", "high", "low"};
+    logLine("itcomp: %d out of %d  %s\n", state.movesCompleted, rootMoveCount, BoundName[state.lastBound]);
+    // A search stopped before its first iteration finished still plays a
+    // legal move rather than forfeit with a null move.
+    if (std::strcmp(bestMoveText, "0000") == 0 && rootMoveCount > 0)
+        moveToText(Move(rootMoves[0].move), bestMoveText);
+
+    waitForPonderhitOrStop(infinite);
+    if (!quietSearch) printResult();
+    searching.store(0);
+    main.iteration = 0;
+    useRegularEval = savedUseRegularEval;
+}

@@ -1,0 +1,908 @@
+#include "search/node_search.h"
+
+#include <algorithm>
+#include <array>
+#include <cstdlib>
+
+#include "board/bitboard.h"
+#include "board/make_move.h"
+#include "board/movegen.h"
+#include "board/zobrist.h"
+#include "control/periodic_check.h"
+#include "control/search_thread.h"
+#include "eval/evaluate.h"
+#include "search/draw_detection.h"
+#include "search/history.h"
+#include "search/move_picker.h"
+#include "search/qsearch.h"
+#include "search/search_state.h"
+#include "search/search_tables.h"
+#include "tablebase/tablebase_probe.h"
+#include "tt/transposition_table.h"
+#include "uci/option_values.h"
+
+namespace {
+
+// Keys mixed into the table key of a singular-extension search, so that the
+// search without one move keeps entries of its own: one table by the excluded
+// move's destination, one by its origin. Fixed forever, like every key that
+// saved hash files depend on.
+constexpr std::array<Key, 64> ExcludedToKeys = detail::keyList<64>(0x5AB1E0006ULL);
+constexpr std::array<Key, 64> ExcludedFromKeys = detail::keyList<64>(0x5AB1E0007ULL);
+
+// Evaluation window that asks for the exact value.
+constexpr Score FULL_WINDOW = 35000;
+// No-value start of a best score, below every mate.
+constexpr Score NO_VALUE = -SCORE_NONE;
+// Depth (half plies) from which under-promotions are searched at all.
+constexpr int UNDER_PROMOTION_DEPTH = 20;
+// History score bounds of the move-ordering statScore of a node.
+constexpr int32_t STAT_SCORE_GOOD = 4000;
+constexpr int32_t STAT_SCORE_BAD = -4000;
+
+// What the table holds for a node, read once at its entry. Score and move are
+// only meaningful when hasResult is set (an evaluation-only entry has neither).
+struct TableInfo {
+    bool hit = false;
+    bool hasResult = false;
+    bool final = false;
+    Score score = SCORE_NONE;  // adjusted to this node's ply
+    Move move = MOVE_NONE;
+    int depth = 0;
+    uint8_t kind = BOUND_NONE;  // bits 0-1 of the bound: upper, lower or exact
+    uint8_t pvNode = 0;
+    int16_t eval = EVAL_NONE;
+};
+
+TableInfo probeTable(Key key, int ply) {
+    TableInfo info;
+    TTEntry entry{};
+    if (!transpositionTable.probe(key, entry)) return info;
+    info.hit = true;
+    info.pvNode = entry.pvNode;
+    info.eval = entry.eval;
+    if (!hasSearchResult(entry)) return info;
+    info.hasResult = true;
+    info.final = (entry.bound & BOUND_FINAL_FLAG) != 0;
+    info.score = scoreFromTT(entry.score, ply);
+    info.move = entry.move;
+    info.depth = entry.depth;
+    info.kind = entry.bound & BOUND_KIND_MASK;
+    return info;
+}
+
+inline bool stopped(const SearchThread& thread) {
+    return thread.stop.load(std::memory_order_relaxed);
+}
+
+// Scores go to the table relative to the node and as 16-bit values.
+inline int16_t toTable(Score v, int ply) {
+    return int16_t(scoreToTT(v, ply));
+}
+
+// The table probe inside the tree: only for positions at most as large as
+// the root's tablebases, deep enough that the probe pays for itself ("Smart
+// Syzygy" also probes smaller positions at shallower depths).
+inline bool tablebaseProbeWanted(const Position& pos, int depth, int ply) {
+    if (ply <= 1) return false;
+    return (depth > 2 && smartSyzygy && pos.pieceCount < tbRootCardinality) ||
+           (pos.pieceCount <= tbRootCardinality && depth >= syzygyProbeDepth);
+}
+
+// The node's static evaluation: the table's if it has one, else a fresh one
+// (with the caller's lazy window) that is stored for later visits unless it
+// came back lazy. Sets pos.staticEval to the value scaled by the fifty-move
+// counter and returns the raw value to store with the node's result
+// (EVAL_NONE when it was only a lazy estimate).
+int16_t evaluateNode(Position& pos, const TableInfo& tt, Key key, Score lo, Score hi, uint8_t pvNode) {
+    Score eval;
+    int16_t stored;
+    if (tt.hit && tt.eval != EVAL_NONE) {
+        eval = tt.eval;
+        stored = tt.eval;
+    } else {
+        uint8_t lazy = 0;
+        eval = evaluate(pos, lo, hi, &lazy);
+        stored = lazy ? EVAL_NONE : int16_t(eval);
+        if (!lazy) transpositionTable.storeEval(key, int16_t(eval), pvNode);
+    }
+    pos.staticEval = scaleByRule50(eval, pos.rule50);
+    return stored;
+}
+
+// A static evaluation that some node really computed (not "none", and not
+// the placeholder that making a move leaves in a child).
+inline bool evalKnown(Score v) {
+    return std::abs(v) < SCORE_NONE;
+}
+
+// Whether the side to move is doing at least as well as two plies ago (within
+// 5 points); nodes near the root and nodes without an earlier value count as
+// improving, nodes in check never do.
+bool isImproving(const Position& pos, int ply, bool inCheck) {
+    if (ply < 2) return true;
+    if (inCheck) return false;
+    const Position* earlier = pos.parent ? pos.parent->parent : nullptr;
+    return !earlier || !evalKnown(earlier->staticEval) || earlier->staticEval <= pos.staticEval + 5;
+}
+
+// The counter move stored against the move that produced pos (none after a
+// null move or at a position set up from text).
+Move counterMoveOf(const Position& pos) {
+    Move last = Move(pos.lastMove);
+    if (pos.movedPiece == NO_PIECE || last == MOVE_NONE) return MOVE_NONE;
+    return pos.history->counterMoves[pos.movedPiece][moveFrom(last) * 64 + moveTo(last)];
+}
+
+// Makes m into child and completes what making leaves to the search: the
+// child's check state and its first continuation slice. False when illegal.
+inline bool makeChild(const Position& pos, Position& child, Move m) {
+    if (!makeMove(pos, child, m)) return false;
+    child.checkers = computeCheckers(child);
+    setContinuationSlice(child);
+    return true;
+}
+
+// Captures (en passant included) and promotions: moves that change material.
+inline bool isTacticalMove(const Position& pos, Move m) {
+    return isCaptureMove(pos, m) || isPromotion(m);
+}
+
+// A table move that takes an enemy piece or promotes, for the reductions.
+// The move may come from a foreign entry, so the target is checked for an
+// enemy piece rather than any piece.
+inline bool isTacticalTableMove(const Position& pos, Move m) {
+    if (m == MOVE_NONE) return false;
+    MoveKind kind = moveKind(m);
+    if (kind == EN_PASSANT || isPromotion(m)) return true;
+    return kind != CASTLING && (pos.pieces[~pos.sideToMove()][0] & squareBB(moveTo(m)));
+}
+
+// A table move that takes an enemy piece (en passant included) or promotes to
+// a queen: the kind of move that wins clearly when it wins at all.
+inline bool isTableCaptureOrQueening(const Position& pos, Move m) {
+    return m != MOVE_NONE &&
+           (moveKind(m) == PROMO_QUEEN || moveKind(m) == EN_PASSANT ||
+            (moveKind(m) != CASTLING && (pos.pieces[~pos.sideToMove()][0] & squareBB(moveTo(m)))));
+}
+
+// A pawn move from the opponent's half of the board (ranks 5 to 8 for White).
+inline bool isAdvancedPawnMove(const Position& pos, Move m) {
+    Square from = moveFrom(m);
+    return typeOf(pos.board[from]) == PAWN && relativeRank(pos.sideToMove(), from) >= 4;
+}
+
+// Whether the piece about to move stands where the opponent could win it:
+// moving it away is then urgent, and such moves are reduced less.
+inline bool pieceUnderThreat(const Position& pos, Move m) {
+    return squareUnsafe(pos, encodeMove(moveFrom(m), moveFrom(m)));
+}
+
+// The reduced depth in plies that the quiet-move pruning rules look at.
+inline int prunedDepthInPlies(int d, int improving, int moveNumber) {
+    int reduction = reductionTableFloor[improving][std::min(d, REDUCTION_DEPTHS - 1)][moveNumber];
+    return std::max(0, (d - 2 - reduction) / 2);
+}
+
+// The sum of the move's continuation entries one, two and four plies back.
+inline int32_t continuationSum(const Position& pos, Move m) {
+    Piece p = pos.board[moveFrom(m)];
+    Square to = moveTo(m);
+    return pos.contHist[0]->entry[p][to] + pos.contHist[1]->entry[p][to] + pos.contHist[2]->entry[p][to];
+}
+
+// A table move that may serve as a quiet cut-off move: a plain move or double
+// push onto an empty square that the position really allows.
+inline bool isQuietTableMove(const Position& pos, Move m) {
+    MoveKind kind = moveKind(m);
+    return (kind == NORMAL || kind == DOUBLE_PUSH) && pos.board[moveTo(m)] == NO_PIECE &&
+           isPseudoLegal(pos, m);
+}
+
+// The move that takes the piece we moved two plies ago straight back, when
+// doing so would only hand the opponent a free move: it is a plain move, the
+// opponent's reply neither took anything nor moved a pawn (rule50 > 1), left
+// the way back clear, and touched no castling right. MOVE_NONE otherwise.
+Move returnMoveOf(const Position& pos) {
+    const Position& parent = *pos.parent;
+    Move ours = Move(parent.lastMove);
+    Move theirs = Move(pos.lastMove);
+    if (ours == MOVE_NONE || theirs == MOVE_NONE || moveKind(ours) != NORMAL) return MOVE_NONE;
+    Square home = moveFrom(ours), now = moveTo(ours);
+    if (pos.pieces[~pos.sideToMove()][0] & squareBB(home)) return MOVE_NONE;
+    if (Between[moveFrom(theirs)][moveTo(theirs)] & squareBB(home)) return MOVE_NONE;
+    if (pos.castleLost != parent.castleLost) return MOVE_NONE;
+    return encodeMove(now, home);
+}
+
+}  // namespace
+
+// The principal-variation node search. Every node of the full-window line
+// passes here: nothing is cut off from the table, moves are pruned and
+// reduced more gently than elsewhere, and every better move is stored at
+// once so that the other threads see it.
+Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move* pv) {
+    SearchThread& thread = *searchThreads[pos.threadIndex];
+    HistoryTable& history = *pos.history;
+    const Color us = pos.sideToMove();
+
+    // Step 1. This ply's killers; an empty pv until a move raises alpha.
+    const Move killer1 = history.killerMoves[ply][0];
+    const Move killer2 = history.killerMoves[ply][1];
+    pv[0] = MOVE_NONE;
+
+    // Step 2. Stop requests.
+    if (stopped(thread)) return 0;
+
+    // Step 3. Mate-distance window: no result here can beat a mate already
+    // found nearer the root.
+    alpha = std::max(alpha, ply - MATE_SCORE);
+    beta = std::min(beta, MATE_SCORE - 1 - ply);
+    if (beta <= alpha) return alpha;
+
+    // Step 4. The periodic check (input, time) on the main thread.
+    if (pos.threadIndex == 0 && periodicCheck()) return 0;
+
+    // Step 5. No static value yet.
+    pos.staticEval = SCORE_NONE;
+
+    // Step 6. Nobody can mate: a draw.
+    if (insufficientMaterial(pos)) return drawScoreByColor[us];
+
+    // Step 7. Out of depth, or out of room for children: the quiescence search.
+    if (depth < 2 || ply >= MAX_PLY) return qsearch(pos, alpha, beta, 0, ply, pv);
+
+    // Step 8. Table probe. A final entry holds at any depth; other entries
+    // only guide the search at a PV node.
+    const bool inCheck = pos.checkers != 0;
+    const TableInfo tt = probeTable(pos.key, ply);
+    if (tt.final) return tt.score;
+
+    // Step 9. Tablebases.
+    Score tbScore;
+    if (tablebaseProbeWanted(pos, depth, ply) && probeWdlScore(pos, ply, &tbScore)) {
+        pos.staticEval = tbScore;
+        return tbScore;
+    }
+
+    // Step 10. Static evaluation (none in check).
+    int16_t storedEval = EVAL_NONE;
+    if (!inCheck) storedEval = evaluateNode(pos, tt, pos.key, -FULL_WINDOW, FULL_WINDOW, 1);
+
+    // Step 11. Improving.
+    const int improving = isImproving(pos, ply, inCheck);
+
+    // Step 12. Killers two plies on start empty; the counter move.
+    history.killerMoves[ply + 2][0] = history.killerMoves[ply + 2][1] = MOVE_NONE;
+    const Move counter = counterMoveOf(pos);
+
+    // Step 13. Internal iterative reduction: without a table move the node is
+    // searched a ply shallower; d is the working depth from here on.
+    const int d = (tt.move == MOVE_NONE && depth >= 8 && !inCheck) ? depth - 2 : depth;
+
+    // Step 14. Late-move count: generous in the first iterations.
+    const int lateMoves = (thread.iteration < 17 || useMCTS) ? (d > 4 ? 999 : 2 * d + 4)
+                                                             : lateMoveCount[improving][std::min(d, 23)];
+    const int ttTactical = isTacticalTableMove(pos, tt.move);
+
+    // Step 15. Singular-extension candidate: a trusted lower bound from a
+    // search not much shallower than this one.
+    const bool singularCandidate =
+        tt.hasResult && std::abs(tt.score) <= 3899 && tt.depth >= d - 6 && (tt.kind & BOUND_LOWER);
+    const Score singularBeta = singularCandidate ? std::min(tt.score, beta + 60) - 10 * d / 16 : 0;
+    const int singularDepth = ((d - 2) / 2) & ~1;
+
+    // Step 16. The move loop: the picker's moves, then (with several
+    // threads) the moves put off because another thread was busy with them.
+    MovePicker picker;
+    startPicker(picker, pos, (inCheck ? PICK_EVASIONS : PICK_MAIN) + (tt.move ? 0 : 1), tt.move, killer1,
+                killer2, counter);
+    Position& child = thread.plyStack[ply + 1];
+    Move childPv[PV_BUFFER_SIZE];
+    Move quiets[63], captures[31];
+    int quietCount = 0, captureCount = 0;
+    Move deferredMoves[MAX_MOVES];
+    bool deferredLosing[MAX_MOVES];
+    int deferredCount = 0, deferredRead = 0;
+    bool firstPass = true;
+    const bool useBusyFlags = activeThreads > 2 && !mctsActive;
+    const bool fewPieces = hasOnlyKingAndPawns(pos, us);
+    const Score alphaIn = alpha;
+    Score bestValue = NO_VALUE;
+    Move bestMove = MOVE_NONE;
+    int movesPicked = 0, moveCount = 0, madeCount = 0;
+
+    for (;;) {
+        Move m;
+        bool winningCapture = false, losingCapture = false;
+        if (firstPass) {
+            m = nextMove(picker);
+            if (m == MOVE_NONE) {
+                // The picker is done: the deferred moves get their turn.
+                if (deferredCount > 0 && activeThreads >= 2 && bestValue < beta && !mctsActive) {
+                    firstPass = false;
+                    continue;
+                }
+                break;
+            }
+            movesPicked++;
+            winningCapture = isWinningCaptureStage(picker);
+            losingCapture = picker.lastStage == STAGE_DEFERRED_CAPTURES;
+        } else {
+            if (deferredRead == deferredCount) break;
+            losingCapture = deferredLosing[deferredRead];
+            m = deferredMoves[deferredRead++];
+        }
+        const int moveNumber = std::min(movesPicked, 63);
+
+        // Loop step 1. Under-promotions only deep in the tree.
+        if (isUnderPromotion(m) && d < UNDER_PROMOTION_DEPTH) continue;
+
+        const bool tactical = isTacticalMove(pos, m);
+        const bool checks = givesCheck(pos, m);
+
+        // Loop step 2. Pruning, once some move has a value that is no mate.
+        if (bestValue > -MATE_BOUND && !winningCapture && d <= PRUNE_DEPTH_LIMIT && !fewPieces) {
+            if (tactical || checks) {
+                if (d < 15 && seeBelow(pos, m, 84 * d)) continue;
+            } else {
+                int lmrDepth = prunedDepthInPlies(d, 1, moveNumber);
+                int32_t h = combinedQuietHistory(pos, m);
+                bool special = m == killer1 || m == killer2 || m == counter;
+                if (!special && moveCount > lateMoves && d <= 11 && h < 108000) continue;
+                if (lmrDepth < 11 && seeBelow(pos, m, 2 * quietSeeMargin[lmrDepth]) && h <= 149999) continue;
+            }
+        }
+
+        // Loop step 3. Make the move.
+        if (!makeChild(pos, child, m)) continue;
+        madeCount++;
+
+        // Loop step 4. Helper threads put off moves another thread is searching.
+        if (useBusyFlags && firstPass && pos.threadIndex != 0 && moveCount >= 2 && d > 4 && !winningCapture) {
+            TTEntry childEntry{};
+            if (transpositionTable.probe(child.key, childEntry) && childEntry.busy) {
+                deferredLosing[deferredCount] = losingCapture;
+                deferredMoves[deferredCount++] = m;
+                continue;
+            }
+        }
+        moveCount++;
+
+        // Loop step 5. Remember the move for the history updates.
+        if (!inCheck) {
+            if (tactical) {
+                if (captureCount < 31) captures[captureCount++] = m;
+            } else if (quietCount < 63) {
+                quiets[quietCount++] = m;
+            }
+        }
+
+        Score v;
+        bool markedBusy = false;
+        childPv[0] = MOVE_NONE;
+        // Loop step 6. Draws by repetition (twice near the root) or the fifty-move rule.
+        if (!tactical && childIsDrawn(child, ply < 3 ? 2 : 1)) {
+            v = drawnMoveScore(pos);
+        } else {
+            // Loop step 7. Extensions.
+            int extension = 0;
+            if (ply < 2 * thread.iteration) {
+                if (m == tt.move && d > 11 && singularCandidate) {
+                    // Is the table move singular: does everything else fail
+                    // clearly below its value?
+                    Move singularPv[PV_BUFFER_SIZE];
+                    Score sv =
+                        searchNonPV(pos, singularBeta, singularDepth, ply, singularPv, m, true, false, 0);
+                    if (stopped(thread)) return 0;
+                    if (sv < singularBeta)
+                        extension = 2;
+                    else if (singularBeta < beta && tt.score < beta && tt.score <= alpha && tt.score < sv)
+                        extension = -2;
+                    // That search made its own children in this ply's child slot.
+                    makeChild(pos, child, m);
+                }
+                if (extension == 0 && inCheck && !seeBad(pos, m)) extension = 2;
+                if (child.phase == 0 && child.capturedType > PAWN) extension = 4;
+            }
+
+            // Loop step 8. New depth and this move's history score.
+            const int newDepth = d + extension;
+            pos.statScore = (m == tt.move || inCheck || winningCapture) ? STAT_SCORE_GOOD
+                            : losingCapture                             ? STAT_SCORE_BAD
+                                                                        : 0;
+
+            // Loop step 9. Search the child: the first move with the full
+            // window, later quiet moves reduced with a null window first.
+            if (useBusyFlags) {
+                transpositionTable.setBusy(child.key, 1);
+                markedBusy = true;
+            }
+            if (moveCount == 1) {
+                v = -searchPV(child, -beta, -alpha, newDepth - 2, ply + 1, childPv);
+            } else {
+                int reduction = 0;
+                if (useLMR && newDepth >= 6 && !tactical) {
+                    reduction = reductionTableFloor[1][std::min(d, REDUCTION_DEPTHS - 1)][moveNumber] +
+                                2 * ttTactical - (tt.pvNode && !mctsActive ? 4 : 0);
+                    if (checks) reduction -= 2;
+                    if (m == counter || m == killer1 || m == killer2 || isAdvancedPawnMove(pos, m))
+                        reduction -= 2;
+                    pos.statScore = combinedQuietHistory(pos, m) / 6 - historyOffset;
+                    reduction -= 2 * (pos.statScore / 6000);
+                    reduction = std::max(reduction, 0);
+                    if (pos.phase > 48 && reduction > 1 && d <= 15 && pieceUnderThreat(pos, m))
+                        reduction -= 2;
+                    if (beta < 0) reduction += 2;
+                    if (reduction >= 2 && checks) reduction -= 2;
+                }
+                bool fullDepth = true;
+                if (reduction >= 2) {
+                    v = -searchNonPV(child, -alpha, std::max(newDepth - 2 - reduction, 2), ply + 1, childPv,
+                                     MOVE_NONE, false, true, reduction);
+                    fullDepth = v > alpha;
+                }
+                if (fullDepth) {
+                    v = -searchNonPV(child, -alpha, newDepth - 2, ply + 1, childPv, MOVE_NONE, false, true,
+                                     0);
+                    if (v > alpha) v = -searchPV(child, -beta, -alpha, newDepth - 2, ply + 1, childPv);
+                }
+            }
+        }
+
+        // Loop step 10. The subtree is free again; a stop discards everything.
+        if (markedBusy) transpositionTable.setBusy(child.key, 0);
+        if (stopped(thread)) return 0;
+
+        // Loop step 11. A quiet first move that fails low loses continuation history at once.
+        if (moveCount == 1 && !tactical && v <= alpha && !inCheck) punishContinuation(pos, m, d);
+
+        // Loop step 12. New best move. At ply 1 the line is kept even when it
+        // fails low, so that the root can show what it saw.
+        if (v > bestValue) {
+            bestValue = v;
+            if (ply == 1) copyPv(pv, m, childPv);
+            if (v > alpha) {
+                bestMove = m;
+                copyPv(pv, m, childPv);
+                if (v < beta) {
+                    alpha = v;
+                    transpositionTable.storeLowerBound(pos.key, d - 2, toTable(v, ply), m, storedEval, 1);
+                } else {
+                    if (!tactical) updateQuietCutoff(pos, ply, m);
+                    break;
+                }
+            }
+        }
+    }
+
+    // Step 17. A stop discards the node.
+    if (stopped(thread)) return 0;
+
+    // Step 18. History updates.
+    if (bestMove != MOVE_NONE) {
+        updateCaptureStats(pos, bestMove, captures, captureCount, d);
+        if (!isTacticalMove(pos, bestMove) && !inCheck && pos.staticEval > alpha - 192)
+            updateQuietStats(pos, bestMove, quiets, quietCount, d);
+    }
+
+    // Step 19. No legal move: mate or stalemate, final at any depth.
+    if (madeCount == 0) {
+        Score v = inCheck ? ply - MATE_SCORE : drawScoreByColor[us];
+        transpositionTable.storeFinal(pos.key, d, toTable(v, ply), storedEval, 1);
+        return v;
+    }
+
+    // Step 20. All moves failed low: the static value (capped at alpha) is a
+    // truer upper bound than the best of the reduced searches.
+    if (!inCheck && bestValue <= alphaIn) bestValue = std::max(bestValue, std::min(alpha, pos.staticEval));
+
+    // Step 21. Store and return.
+    if (bestValue <= alphaIn)
+        transpositionTable.storeUpperBound(pos.key, d, toTable(bestValue, ply), storedEval, 1);
+    else if (bestValue < beta)
+        transpositionTable.storeExact(pos.key, d, toTable(bestValue, ply), bestMove, storedEval, 1);
+    else
+        transpositionTable.storeLowerBound(pos.key, d - 2, toTable(bestValue, ply), bestMove, storedEval, 1);
+    return bestValue;
+}
+
+// The null-window node search. Most of the tree passes here: table
+// cut-offs, reverse futility, null move with verification, ProbCut, futility
+// mode, move-count, history and exchange pruning, singular extensions with a
+// multi-cut, and late-move reductions.
+Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move excludedMove, bool noNull,
+                  bool cutNode, int parentReduction) {
+    SearchThread& thread = *searchThreads[pos.threadIndex];
+    HistoryTable& history = *pos.history;
+    const Color us = pos.sideToMove();
+
+    // Step 1. This ply's killers; an empty pv; no move history score yet.
+    const Move killer1 = history.killerMoves[ply][0];
+    const Move killer2 = history.killerMoves[ply][1];
+    pv[0] = MOVE_NONE;
+    pos.statScore = 0;
+
+    // Step 2. Stop requests.
+    if (stopped(thread)) return 0;
+
+    // Step 3. Mate-distance window.
+    const Score alpha = std::max(beta - 1, ply - MATE_SCORE);
+    beta = std::min(beta, MATE_SCORE - 1 - ply);
+    if (beta <= alpha) return alpha;
+
+    // Step 4. The periodic check on the main thread.
+    if (pos.threadIndex == 0 && periodicCheck()) return 0;
+
+    // Step 5. No static value yet.
+    pos.staticEval = SCORE_NONE;
+
+    // Step 6. Nobody can mate: a draw.
+    if (insufficientMaterial(pos)) return drawScoreByColor[us];
+
+    // Step 7. A singular search keeps its table entries apart.
+    const Key key = excludedMove == MOVE_NONE ? pos.key
+                                              : pos.key ^ ExcludedToKeys[moveTo(excludedMove)] ^
+                                                    ExcludedFromKeys[moveFrom(excludedMove)];
+
+    // Step 8. Out of depth, or out of room for children: the quiescence search.
+    if (depth < 2 || ply >= MAX_PLY) return qsearch(pos, beta - 1, beta, 0, ply, pv);
+
+    // Step 9. Table probe and cut-off: a deeper result that settles the null
+    // window ends the node (not near the fifty-move limit, where it may no
+    // longer hold). A quiet refutation still teaches the killers and histories.
+    const bool inCheck = pos.checkers != 0;
+    const TableInfo tt = probeTable(key, ply);
+    if (tt.final) return tt.score;
+    if (tt.hasResult && tt.depth > depth &&
+        ((tt.score >= beta && (tt.kind & BOUND_LOWER)) || (tt.score < beta && (tt.kind & BOUND_UPPER)))) {
+        if (tt.score >= beta && (tt.kind & BOUND_LOWER) && isQuietTableMove(pos, tt.move)) {
+            updateQuietCutoff(pos, ply, tt.move);
+            if (!inCheck) rewardQuietMove(pos, tt.move, depth);
+        }
+        if (pos.rule50 < 90) return tt.score;
+    }
+
+    // Step 10. Tablebases.
+    Score tbScore;
+    if (tablebaseProbeWanted(pos, depth, ply) && probeWdlScore(pos, ply, &tbScore)) {
+        pos.staticEval = tbScore;
+        return tbScore;
+    }
+
+    // Step 11. Static evaluation (none in check), lazy around beta where a
+    // rough value decides as well as an exact one.
+    int16_t storedEval = EVAL_NONE;
+    if (!inCheck) {
+        Score margin = depth < 5 ? 200 : 10 * depth + 253;
+        Score lo = depth >= 18 ? -FULL_WINDOW : beta - margin;
+        Score hi = depth >= 18 ? FULL_WINDOW : beta + margin;
+        storedEval = evaluateNode(pos, tt, key, lo, hi, tt.pvNode);
+    }
+
+    // Step 12. Improving.
+    const int improving = isImproving(pos, ply, inCheck);
+
+    // Step 13. Killers two plies on start empty; the counter move.
+    history.killerMoves[ply + 2][0] = history.killerMoves[ply + 2][1] = MOVE_NONE;
+    const Move counter = counterMoveOf(pos);
+
+    Position& child = thread.plyStack[ply + 1];
+    Move childPv[PV_BUFFER_SIZE];
+    const bool fewPieces = hasOnlyKingAndPawns(pos, us);
+    Score evalAdj = pos.staticEval;
+
+    if (!inCheck) {
+        // Step 14. The static value corrected by a table bound that says more.
+        if (tt.hasResult &&
+            (tt.kind == BOUND_EXACT || (tt.kind == BOUND_LOWER && tt.score > pos.staticEval) ||
+             (tt.kind == BOUND_UPPER && tt.score < pos.staticEval)))
+            evalAdj = tt.score;
+
+        // Step 15. Evaluation feedback: a quiet last move after which the
+        // mover's evaluation fell loses main history, one that rose gains.
+        const Position* parent = pos.parent;
+        if (parent && evalKnown(parent->staticEval) && pos.lastMove != MOVE_NONE && pos.capturedType == 0)
+            addLastMoveFeedback(pos,
+                                std::clamp(-6 * depth * (parent->staticEval + pos.staticEval), -2000, 2000));
+
+        if (evalAdj >= beta && std::abs(beta) <= 31799 && nullMovePruning) {
+            // Step 16. Reverse futility: far enough above beta, return at once.
+            if (evalAdj < 5000 && !tt.pvNode && depth < 13 &&
+                evalAdj - ((depth / 2) * futilityMultiplier + depth * depth - 75 * improving) >= beta)
+                return evalAdj;
+
+            // Step 17. Null move: if passing still leaves us at beta, a real move will too.
+            bool nullAllowed = !noNull && !fewPieces && pos.staticEval <= evalAdj &&
+                               !(ply >= 2 && parent && parent->lastMove == MOVE_NONE) &&
+                               !(parent && parent->statScore > 18999) &&
+                               !(pos.nullMoveSide == us && ply <= pos.nullMoveMinPly);
+            if (nullAllowed && depth < 15)
+                nullAllowed = pos.staticEval >= beta - 9 * depth + 108 + (tt.pvNode ? 20 : 0);
+            if (nullAllowed) {
+                const int R =
+                    (std::min(12 * (evalAdj - beta), 3000) + 150 * depth + (pos.phase < 25 ? 3000 : 3500)) /
+                    1000;
+                makeMove(pos, child, MOVE_NONE);
+                Score v = depth - 2 * R < 2 ? -qsearch(child, -beta, -beta + 1, 0, ply + 1, childPv)
+                                            : -searchNonPV(child, -beta + 1, depth - 2 * R, ply + 1, childPv,
+                                                           MOVE_NONE, true, !cutNode, 0);
+                if (stopped(thread)) return 0;
+                // No unproven mates from a null move.
+                Score result = v >= 29001 ? beta : v;
+
+                // A threat found under a reduced node: give up on it, or undo the reduction.
+                if (parentReduction > 0 && result < beta - 200) {
+                    if (parentReduction < 4) return result;
+                    depth += 2;
+                }
+
+                if (result >= beta) {
+                    if (depth < 15 || (std::min<int>(pos.phase, 96) > 8 && depth < 25) ||
+                        pos.nullMoveMinPly != 0)
+                        return result;
+                    // Deep in the endgame, verify with a real search in which
+                    // this side may not pass for a while (zugzwang).
+                    int verifyDepth = 3 * (depth - 2 * R) / 4;
+                    pos.nullMoveMinPly = uint8_t(std::min(ply + 3 * (depth - 2 * R) / 8, 255));
+                    pos.nullMoveSide = uint8_t(us);
+                    Score verified =
+                        searchNonPV(pos, beta, verifyDepth, ply, childPv, MOVE_NONE, true, false, 0);
+                    pos.nullMoveMinPly = 0;
+                    if (stopped(thread)) return 0;
+                    if (verified >= beta) return result;
+                    depth = (depth + 1) & ~1;
+                }
+            }
+        }
+
+        // Step 18. ProbCut: a capture that beats beta by a margin in a
+        // shallow search almost surely beats beta in a full one.
+        if (!noNull && depth > 9 && std::abs(beta) < MATE_SCORE && pos.capturedType != QUEEN &&
+            pos.capturedType != KING) {
+            const Score probBeta = std::min(beta, 31900) + 100;
+            MovePicker probPicker;
+            startPicker(probPicker, pos, PICK_PROBCUT, tt.move, MOVE_NONE, MOVE_NONE, MOVE_NONE);
+            int probSearched = 0;
+            while (probSearched < 2) {
+                Move m = nextMove(probPicker);
+                if (m == MOVE_NONE) break;
+                if (seeBelow(pos, m, pos.staticEval - probBeta)) continue;
+                if (!makeChild(pos, child, m)) continue;
+                probSearched++;
+                Score v = -qsearch(child, -probBeta, -probBeta + 1, 0, ply + 1, childPv);
+                if (v >= probBeta)
+                    v = -searchNonPV(child, -probBeta + 1, depth - 8, ply + 1, childPv, MOVE_NONE, false,
+                                     !cutNode, 0);
+                if (stopped(thread)) return 0;
+                if (v >= probBeta) return v;
+            }
+        }
+    } else {
+        // Step 19. In check: a deep table capture that wins clearly is trusted.
+        if (tt.hasResult && tt.score >= beta + 200 && tt.kind == BOUND_LOWER && tt.depth >= depth - 6 &&
+            depth > 3 && (isCaptureMove(pos, tt.move) || moveKind(tt.move) == PROMO_QUEEN) &&
+            std::abs(tt.score) <= 5000 && std::abs(beta) <= 5000)
+            return beta + 200;
+    }
+
+    // Step 20. Internal iterative reduction on expected cut nodes without a table move.
+    const int d = (cutNode && depth >= 8 && tt.move == MOVE_NONE) ? depth - 2 : depth;
+
+    // Step 21. Futility mode: when even a good quiet move cannot lift the
+    // value to beta, only captures, checks and the most forcing quiet moves
+    // are tried, and the margin-raised static value stands for the rest.
+    const Score futilityBase = ((d * d) & ~3) + (d / 2) * 70 + evalAdj;
+    const bool futilityMode = !inCheck && excludedMove == MOVE_NONE && pos.lastMove != MOVE_NONE && d <= 15 &&
+                              futilityBase < beta && !fewPieces;
+    Score bestValue = NO_VALUE;
+    if (futilityMode && pos.staticEval < beta) bestValue = std::max(futilityBase, pos.staticEval);
+
+    // Step 22. Late-move count; the quiet moves stop after half as many again.
+    const int lateMoves = lateMoveCount[improving][std::min(d, 23)];
+    const int ttTactical = isTacticalTableMove(pos, tt.move);
+
+    // Step 23. The return move, skipped as a waste of two tempi.
+    const Move returnMove =
+        (ply > 1 && pos.rule50 > 1 && drawScoreByColor[us] < beta) ? returnMoveOf(pos) : MOVE_NONE;
+
+    // Step 24. Singular-extension candidate (the entry's depth against the
+    // depth before the internal reduction).
+    const bool singularCandidate =
+        tt.hasResult && std::abs(tt.score) <= 3899 && tt.depth >= depth - 6 && (tt.kind & BOUND_LOWER);
+    const Score singularBeta = singularCandidate ? std::min(tt.score, beta + 60) - 10 * d / 16 : 0;
+    const int singularDepth = ((d - 2) / 2) & ~1;
+
+    // Step 25. The move loop.
+    int sequence;
+    if (futilityMode)
+        sequence = d < 6 ? PICK_FUTILITY : PICK_FUTILITY_DEEP;
+    else
+        sequence = inCheck ? PICK_EVASIONS : PICK_MAIN;
+    MovePicker picker;
+    startPicker(picker, pos, sequence + (tt.move ? 0 : 1), tt.move, killer1, killer2, counter);
+    Move quiets[63], captures[31];
+    int quietCount = 0, captureCount = 0;
+    Move bestMove = MOVE_NONE;
+    int movesPicked = 0, moveCount = 0;
+    bool returnMoveSkipped = false;
+
+    for (;;) {
+        if (2 * moveCount > 3 * lateMoves) picker.quietsOff = true;
+        const Move m = nextMove(picker);
+        if (m == MOVE_NONE) break;
+        movesPicked++;
+        const bool winningCapture = isWinningCaptureStage(picker);
+        const bool losingCapture = picker.lastStage == STAGE_DEFERRED_CAPTURES;
+        const int moveNumber = std::min(movesPicked, 63);
+
+        // Loop step 1. The excluded move, under-promotions short of depth 20,
+        // and the return move.
+        if (m == excludedMove) continue;
+        if (isUnderPromotion(m) && d < UNDER_PROMOTION_DEPTH) continue;
+        if (m == returnMove && (moveCount > 0 || !inCheck)) {
+            returnMoveSkipped = true;
+            continue;
+        }
+
+        const bool tactical = isTacticalMove(pos, m);
+        const bool checks = givesCheck(pos, m);
+
+        // Loop step 2. Pruning, once some value that is no mate exists.
+        if (bestValue > -MATE_BOUND && !winningCapture && d <= PRUNE_DEPTH_LIMIT && !fewPieces) {
+            if (tactical || checks) {
+                if (d < 15 && seeBelow(pos, m, 42 * d)) continue;
+            } else {
+                int lmrDepth = prunedDepthInPlies(d, improving, moveNumber);
+                int32_t h = combinedQuietHistory(pos, m);
+                // Move-count pruning by history; in the quiet stage, every later quiet goes too.
+                if (moveCount > lateMoves && !futilityMode && d <= 20 && !inCheck &&
+                    h / 6 < historyPruneThreshold) {
+                    if (picker.lastStage == STAGE_QUIETS) picker.quietsOff = true;
+                    continue;
+                }
+                // Poor continuation history at low depth.
+                if (!inCheck && lmrDepth < 4 && continuationSum(pos, m) - 48000 < 4800 - 2400 * d) continue;
+                // Futility: the static value plus a margin stays below beta.
+                if (lmrDepth <= 5 && pos.staticEval + 64 * lmrDepth + 142 - 10 * moveCount < beta) continue;
+                // The move loses material on its square.
+                if ((inCheck || lmrDepth <= 10) && seeBelow(pos, m, quietSeeMargin[std::min(lmrDepth, 10)]) &&
+                    h < 150000)
+                    continue;
+            }
+        }
+
+        // Loop step 3. Make the move.
+        if (!makeChild(pos, child, m)) continue;
+        moveCount++;
+
+        // Loop step 4. Remember the move for the history updates.
+        if (!inCheck) {
+            if (tactical) {
+                if (captureCount < 31) captures[captureCount++] = m;
+            } else if (quietCount < 63) {
+                quiets[quietCount++] = m;
+            }
+        }
+
+        Score v;
+        childPv[0] = MOVE_NONE;
+        // Loop step 5. Draws by repetition (twice near the root) or the fifty-move rule.
+        if (!tactical && childIsDrawn(child, ply < 3 ? 2 : 1)) {
+            v = drawnMoveScore(pos);
+        } else {
+            // Loop step 6. Extensions.
+            int extension = 0;
+            if (ply < 2 * thread.iteration) {
+                if (m == tt.move && d >= 8 && excludedMove == MOVE_NONE && singularCandidate) {
+                    Move singularPv[PV_BUFFER_SIZE];
+                    Score sv =
+                        searchNonPV(pos, singularBeta, singularDepth, ply, singularPv, m, true, cutNode, 0);
+                    if (stopped(thread)) return 0;
+                    // That search made its own children in this ply's child slot.
+                    makeChild(pos, child, m);
+                    if (sv < singularBeta) {
+                        extension = 2;
+                        if (sv < singularBeta - 15 && child.doubleExtensionsLeft > 0) {
+                            extension = 4;
+                            child.doubleExtensionsLeft--;
+                        }
+                    } else if (singularBeta >= beta) {
+                        // Multi-cut: even without the table move the node fails high.
+                        return singularBeta;
+                    } else {
+                        extension = tt.score >= beta ? -4 : sv > tt.score ? -2 : 0;
+                    }
+                }
+                if (child.phase == 0 && child.capturedType > PAWN) extension = 4;
+            }
+
+            // Loop step 7. New depth and this move's history score.
+            const int newDepth = d + extension;
+            pos.statScore = (m == tt.move || inCheck || winningCapture) ? STAT_SCORE_GOOD
+                            : losingCapture                             ? STAT_SCORE_BAD
+                                                                        : 0;
+
+            // Loop step 8. Search the child: late moves reduced first.
+            int reduction = 0;
+            if (moveCount > 1 && useLMR && newDepth > 5) {
+                reduction =
+                    reductionTable[improving][std::min(d, REDUCTION_DEPTHS - 1)][moveNumber] + 2 * ttTactical;
+                if (tt.pvNode) reduction -= mctsActive ? 2 : 4;
+                if (tactical) {
+                    if (d > 13 && !cutNode) reduction -= 4;
+                } else if (cutNode) {
+                    reduction += (!inCheck && d > 12) ? 4 : 2;
+                }
+                if (checks) reduction -= 2;
+                if (beta < 0) reduction += 2;
+                if (!tactical) {
+                    if (d < 23 &&
+                        (m == counter || m == killer1 || m == killer2 || isAdvancedPawnMove(pos, m)))
+                        reduction -= 2;
+                    pos.statScore = combinedQuietHistory(pos, m) / 6 - historyOffset;
+                    reduction -= 2 * (pos.statScore / 6000);
+                }
+                if (reduction >= 2 && !(pos.phase > 48 && !cutNode) && pieceUnderThreat(pos, m))
+                    reduction -= 4;
+                if (reduction >= 2 && checks) reduction -= 2;
+                if (reduction < 2) reduction = 0;
+            }
+            bool fullDepth = true;
+            if (reduction >= 2) {
+                v = -searchNonPV(child, 1 - beta, std::max(newDepth - 2 - reduction, 2), ply + 1, childPv,
+                                 MOVE_NONE, false, true, reduction);
+                fullDepth = v >= beta;
+            }
+            if (fullDepth)
+                v = -searchNonPV(child, 1 - beta, newDepth - 2, ply + 1, childPv, MOVE_NONE, false, !cutNode,
+                                 0);
+        }
+
+        // Loop step 9. A stop discards everything.
+        if (stopped(thread)) return 0;
+
+        // Loop step 10. A move that reaches beta refutes the parent's move.
+        if (v > bestValue) {
+            bestValue = v;
+            if (v > alpha) {
+                bestMove = m;
+                copyPv(pv, m, childPv);
+                if (!tactical) updateQuietCutoff(pos, ply, m);
+                break;
+            }
+        }
+    }
+
+    // Step 26. A stop discards the node.
+    if (stopped(thread)) return 0;
+
+    // Step 27. History updates.
+    if (bestMove != MOVE_NONE) {
+        updateCaptureStats(pos, bestMove, captures, captureCount, d);
+        if (!isTacticalMove(pos, bestMove) && !inCheck && pos.staticEval > beta - 60)
+            updateQuietStats(pos, bestMove, quiets, quietCount, d);
+    }
+
+    // Step 28. No move made. With every move on offer that is mate or
+    // stalemate, final at any depth. When moves were left out on purpose
+    // (futility mode, a singular search, the return move), it says nothing
+    // of the kind: the node keeps the value that stood for the left-out moves.
+    if (moveCount == 0) {
+        if (!futilityMode && excludedMove == MOVE_NONE && !returnMoveSkipped) {
+            Score v = inCheck ? ply - MATE_SCORE : drawScoreByColor[us];
+            transpositionTable.storeFinal(key, d, toTable(v, ply), storedEval, tt.pvNode);
+            return v;
+        }
+        if (futilityMode) bestValue = std::max(bestValue, futilityBase);
+        if (returnMoveSkipped) bestValue = std::max(bestValue, drawScoreByColor[us]);
+    }
+
+    // Step 29. Store and return: in a null window the value either fails low
+    // (an upper bound) or reaches beta (a lower bound with its move).
+    if (bestValue <= alpha)
+        transpositionTable.storeUpperBound(key, d, toTable(bestValue, ply), storedEval, tt.pvNode);
+    else
+        transpositionTable.storeLowerBound(key, d, toTable(bestValue, ply), bestMove, storedEval, tt.pvNode);
+    return bestValue;
+}

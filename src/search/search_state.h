@@ -1,0 +1,85 @@
+// Process-wide values that every alpha-beta search reads (the draw score of
+// each colour, the mode flags and limits the think driver sets before a
+// search starts, the fixed bounds of the search), and the few small rules the
+// node searches and the quiescence search share.
+//
+// The values are written only while no search runs and read by every search
+// thread without locks. The reduction and history-bonus tables live in
+// search_tables.h, the per-thread statistics in each thread's HistoryTable.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+
+#include "board/position.h"
+#include "eval/score.h"
+#include "search/search_output.h"
+#include "uci/engine_state.h"
+
+// What a draw is worth, indexed by the side to move: 0 for both colours, or
+// -2000 / +2000 when "Armageddon" makes one side play to win.
+extern int32_t drawScoreByColor[2];
+
+// Positions with at most this many pieces are probed in the tablebases during
+// the search; 0 when no tables apply (or the root was already answered by them).
+extern int32_t tbRootCardinality;
+
+// This search runs the Monte-Carlo tree search; the alpha-beta searches then
+// serve it as leaf searches and soften a few of their reductions.
+extern bool mctsActive;
+
+// Late quiet moves whose history score (H / 6) is below this are pruned; it is
+// lower after a Monte-Carlo search, whose histories run lower.
+extern int32_t historyPruneThreshold;
+
+// Below this quiescence depth only recaptures on the last move's square are
+// searched. Full strength uses -12; strength limiting raises it.
+extern int32_t qsearchDepthLimit;
+
+// Restores the values above to those of a full-strength alpha-beta search
+// without tablebases or "Armageddon".
+void resetSearchState();
+
+// Move pruning in the node searches stops above this depth (half plies).
+constexpr int PRUNE_DEPTH_LIMIT = 23;
+
+// The deepest ply a search reaches; a node there returns its static value.
+// Nodes clear the killers two plies ahead, which the killer table has room for.
+constexpr int MAX_PLY = 200;
+
+// A principal-variation buffer: at most MAX_PV_MOVES moves and a 0 terminator.
+constexpr int PV_BUFFER_SIZE = MAX_PV_MOVES + 1;
+
+// A fresh evaluation shrinks as the fifty-move counter grows, so that the
+// search prefers progress to shuffling in a won position.
+inline Score scaleByRule50(Score eval, int rule50) {
+    return eval * Rule50Scale[std::min(rule50, 100)] / 100;
+}
+
+// Whether a move takes a piece (en passant included; castling "captures" its
+// own rook in the encoding and is not a capture).
+inline bool isCaptureMove(const Position& pos, Move m) {
+    MoveKind kind = moveKind(m);
+    return kind == EN_PASSANT || (kind != CASTLING && pos.board[moveTo(m)] != NO_PIECE);
+}
+
+// Promotions to knight, rook or bishop, which the searches mostly leave out.
+inline bool isUnderPromotion(Move m) {
+    return moveKind(m) >= PROMO_KNIGHT;
+}
+
+// Whether side c has nothing but its king and pawns (null moves and most
+// pruning are unsafe there: zugzwang is common).
+inline bool hasOnlyKingAndPawns(const Position& pos, Color c) {
+    return pos.pieces[c][0] == (pos.pieces[c][KING] | pos.pieces[c][PAWN]);
+}
+
+// Writes m followed by the child's principal variation (when given) into pv,
+// keeping at most MAX_PV_MOVES moves and the terminator.
+inline void copyPv(Move* pv, Move m, const Move* childPv) {
+    pv[0] = m;
+    int n = 0;
+    if (childPv)
+        for (; n < MAX_PV_MOVES - 1 && childPv[n] != MOVE_NONE; n++) pv[n + 1] = childPv[n];
+    pv[n + 1] = MOVE_NONE;
+}
