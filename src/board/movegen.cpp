@@ -46,21 +46,6 @@ inline Bitboard pawnCapturesEast(Bitboard pawns, Color c) {
     return pawnsForward(shiftEast(pawns), c);
 }
 
-inline Bitboard pieceAttacks(PieceType t, Square s, Bitboard occ) {
-    switch (t) {
-        case KNIGHT:
-            return KnightAttacks[s];
-        case BISHOP:
-            return bishopAttacks(s, occ);
-        case ROOK:
-            return rookAttacks(s, occ);
-        case QUEEN:
-            return queenAttacks(s, occ);
-        default:
-            return KingAttacks[s];
-    }
-}
-
 // Moves of every piece of type t of the side to move onto `targets`.
 inline int addPieceMoves(const Position& pos, MoveEntry* list, int n, PieceType t, Bitboard targets) {
     for (Bitboard b = pos.ours(t); b;) {

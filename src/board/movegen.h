@@ -7,7 +7,9 @@
 // generateAll keys castling and pawn pushes; evasions are keyed by the picker.
 #pragma once
 
+#include "board/bitboard.h"
 #include "board/position.h"
+#include "board/sliding_attacks.h"
 
 // Every square attacked by `c`, sliders seen through `occ`.
 Bitboard attackedBy(const Position& pos, Color c, Bitboard occ);
@@ -21,3 +23,19 @@ int generateTactical(const Position& pos, MoveEntry* list);
 int generateQuiet(const Position& pos, MoveEntry* list);
 int generateEvasions(const Position& pos, MoveEntry* list);
 int sliderQuietMoves(Square s, Bitboard occ, bool isRook, MoveEntry* list);
+
+// Attacks of a knight, bishop, rook, queen or king on s, sliders seen through occ.
+inline Bitboard pieceAttacks(PieceType t, Square s, Bitboard occ) {
+    switch (t) {
+        case KNIGHT:
+            return KnightAttacks[s];
+        case BISHOP:
+            return bishopAttacks(s, occ);
+        case ROOK:
+            return rookAttacks(s, occ);
+        case QUEEN:
+            return queenAttacks(s, occ);
+        default:
+            return KingAttacks[s];
+    }
+}

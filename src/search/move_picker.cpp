@@ -104,22 +104,6 @@ Bitboard discoveredCheckers(const Position& pos) {
     return result;
 }
 
-// Attacks of a knight, bishop, rook, queen or king on s.
-Bitboard pieceAttacks(PieceType t, Square s, Bitboard occ) {
-    switch (t) {
-        case KNIGHT:
-            return KnightAttacks[s];
-        case BISHOP:
-            return bishopAttacks(s, occ);
-        case ROOK:
-            return rookAttacks(s, occ);
-        case QUEEN:
-            return queenAttacks(s, occ);
-        default:
-            return KingAttacks[s];
-    }
-}
-
 // Adds the moves from `from` to `targets`; with `filter` only those that give check.
 int addChecking(const Position& pos, MoveEntry* list, int n, Square from, Bitboard targets, MoveKind kind,
                 bool filter) {
