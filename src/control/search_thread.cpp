@@ -5,9 +5,13 @@
 static SearchThread mainThreadRecord;
 
 SearchThread* searchThreads[MAX_THREADS] = {&mainThreadRecord};
-int activeThreads = 1;
+std::atomic<int> activeThreads{1};
+std::mutex threadRecordsMutex;
 
+// The input reader calls this while the main thread may be rebuilding the
+// pool; the mutex keeps it off records that are being replaced.
 void stopAllThreads() {
+    std::lock_guard<std::mutex> lock(threadRecordsMutex);
     for (int i = 0; i < activeThreads; i++)
         if (searchThreads[i]) searchThreads[i]->stop.store(true);
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "board/position.h"
 #include "search/history.h"
@@ -36,9 +37,13 @@ struct SearchThread {
     Position plyStack[MAX_PLY + 1];
 };
 
-// searchThreads[0] is the main thread's record and always exists.
+// searchThreads[0] is the main thread's record and always exists; the
+// thread pool (thread_pool.h) makes the others. The table and the count
+// change only while no search runs, under threadRecordsMutex, which
+// stopAllThreads takes too: the input reader may call it at any time.
 extern SearchThread* searchThreads[MAX_THREADS];
-extern int activeThreads;
+extern std::atomic<int> activeThreads;
+extern std::mutex threadRecordsMutex;
 
 // Raises the stop flag of every search thread.
 void stopAllThreads();

@@ -6,9 +6,12 @@
 #include <ctime>
 
 #include "board/make_move.h"
+#include "control/contempt.h"
 #include "control/periodic_check.h"
 #include "control/search_globals.h"
 #include "control/search_thread.h"
+#include "control/strength_level.h"
+#include "control/thread_pool.h"
 #include "control/time_budget.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
@@ -101,24 +104,6 @@ static int buildRootMoves(Position& root, const char* searchMovesText, RootMove*
 // ---------------------------------------------------------------------------
 // Per-search settings
 
-// "Armageddon": the side that must win sees a draw as a loss of 2000, the
-// other side as a win; the contempt leans the same way.
-static int32_t applyArmageddon() {
-    constexpr int32_t DRAW_SHIFT = 2000, CONTEMPT_SHIFT = 36;
-    if (armageddon == "White Must Win") {
-        drawScoreByColor[WHITE] = -DRAW_SHIFT;
-        drawScoreByColor[BLACK] = DRAW_SHIFT;
-        return CONTEMPT_SHIFT;
-    }
-    if (armageddon == "Black Must Win") {
-        drawScoreByColor[WHITE] = DRAW_SHIFT;
-        drawScoreByColor[BLACK] = -DRAW_SHIFT;
-        return -CONTEMPT_SHIFT;
-    }
-    drawScoreByColor[WHITE] = drawScoreByColor[BLACK] = 0;
-    return 0;
-}
-
 // A fresh noise pattern per search, from the calendar time. At full strength
 // the noise is "Variety" (0 = none); strength limiting sets its own
 // amplitude, node cap and quiescence limit here once it exists.
@@ -134,44 +119,6 @@ static void applyStrengthSettings() {
 // The node cap of strength limiting (0 = none): the iteration loop ends after
 // the iteration in which thread 0 passes it.
 static int64_t nodeCap = 0;
-
-static int32_t baseContempt = 0;
-
-// Contempt c for the side that receives it (the side to move, or White with
-// "White Contempt"), -c for the other; the pair form is 10c for the middle
-// game and a quarter of that for the endgame.
-static void storeContempt(int32_t c, Color rootSide) {
-    Color favoured = whiteContempt ? WHITE : rootSide;
-    contemptByColor[favoured] = c;
-    contemptByColor[~favoured] = -c;
-    ScorePair pair = makeScorePair(10 * c, (10 * c) / 4);
-    contemptPairByColor[favoured] = pair;
-    contemptPairByColor[~favoured] = makeScorePair(-(10 * c), -((10 * c) / 4));
-}
-
-// The contempt of this search: "Contempt", none against opponents of our own
-// class, shifted by Armageddon towards the side that must win.
-static void setBaseContempt(Color rootSide, int32_t armageddonShift) {
-    int32_t c = contempt;
-    size_t found = uciOpponent.find("Stockfish");
-    if (uciOpponent.size() >= 9 && found != std::string::npos) {
-        c = 0;
-        logLine("first 'needle' found at: %zu\n", found);
-    }
-    if (uciOpponent.size() >= 3 && uciOpponent.find("Lc0") != std::string::npos) c = 0;
-    c += rootSide == WHITE ? armageddonShift : -armageddonShift;
-    if (useMCTS && c > 0) c = std::max(c, 16) - 16;
-    baseContempt = c;
-    storeContempt(c, rootSide);
-}
-
-// After each iteration the contempt follows the score a little: up to 32 more
-// when we are ahead, less when behind, so a better position is not traded
-// for a draw and a worse one is not pressed into a loss.
-static void adjustContempt(Score score, Color rootSide) {
-    int32_t s = std::clamp(score, -50, 50);
-    storeContempt(baseContempt + (32 * s) / (std::abs(s) + 100), rootSide);
-}
 
 // The lazy exit of the evaluation skips the network when a cheap material
 // estimate lies this far outside the window: wider in sharp positions.
@@ -376,7 +323,8 @@ static void iterate(Position& root, double targetTime, int32_t depthLimit, bool 
         if (score > -SCORE_NONE && state.iterationPv[iteration][0] != MOVE_NONE)
             setBestMoveFromPv(state.iterationPv[iteration]);
 
-        checkTimeAfterIteration(iteration, score, targetTime, rootMoveCount);
+        afterIteration(iteration, score, state.iterationScore[iteration - 1], score, root.phase, targetTime,
+                       rootMoveCount, main.stop.load());
         if (main.stop.load()) {
             logLine("iteration: aborted\n");
             return;
@@ -404,10 +352,18 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     }
     applySearchMode();
     copyRootWithHistory(root);
-    setBaseContempt(rootPosition.sideToMove(), armageddonShift);
+    setSearchContempt(rootPosition.sideToMove(), armageddonShift);
     analysisActive = analyseMode || (targetTime >= NO_TIME_LIMIT && depthLimit > 98);
     transpositionTable.analysisMode = analysisActive;
     transpositionTable.tableDirty = 1;
+    // A "Threads" or "Table Memory" change that arrived during the last
+    // search is carried out now, before any thread record is used.
+    if (threadSettingsChanged()) {
+        int before = activeThreads;
+        resizeThreads();
+        if (activeThreads != before && !quietSearch)
+            printOut("info string Threads now set to %d\n", activeThreads.load());
+    }
 
     searchStartTime = elapsedSeconds();
     nextReportTime = searchStartTime + 2.0;
@@ -422,14 +378,16 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     rootMoveCount = probeRootTablebases();
     if (rootMoveCount == 0) rootMoveCount = buildRootMoves(rootPosition, searchMovesText, rootMoves);
     if (hashSizeMb != 0) transpositionTable.advanceGeneration(rootPosition.key);
-    setupDeadlines(targetTime, maxTime, rootPosition.gamePly);
+    setupDeadlines(targetTime, maxTime, rootPosition.gamePly, limitStrength ? configuredStrengthLevel : 35);
 
     // Checking the root moves for legality made moves; the search starts
     // its count (and the node limit) from zero.
     main.nodes.store(0);
     main.stop.store(false);
     Position& searchRoot = prepareThreadRoot(main, rootPosition, rootMoves);
+    startWorkers();
     iterate(searchRoot, targetTime, depthLimit, infinite);
+    finishWorkerSearch();
 
     RootSearchState& state = rootSearchState(0);
     if (!main.stop.load()) logLine("iteration: completed\n");

@@ -1,15 +1,21 @@
 // How long one move may take: the budget a clock "go" gets, the deadlines of
 // the running search and the flags that the stop rules share.
 //
-// This is the simple first version: a fixed fraction of the clock plus most of
-// the increment, and a fixed soft limit. The stop rules read only the values
-// declared here, so a finer budget can replace these functions alone.
+// Three layers, all in seconds: the budget (a target and a maximum) that the
+// command loop computes from the "go" clock; the absolute deadlines that the
+// think driver derives from it when the search starts; and the stop rules
+// that run after each iteration, inside thread 0's aspiration loop and in
+// the periodic check.
 #pragma once
 
 #include <cstdint>
 
 // "No limit": 366 days, in seconds.
 constexpr double NO_TIME_LIMIT = 31622400.0;
+
+// The level at which the engine plays at full strength; below it the hard
+// limit is capped at a few seconds.
+constexpr int32_t FULL_STRENGTH_LEVEL = 35;
 
 struct TimeBudget {
     double targetTime;  // what the search aims to use, seconds
@@ -18,18 +24,21 @@ struct TimeBudget {
 
 // The budget of a clock search from the mover's time and increment (seconds),
 // the moves to the next time control (0 = sudden death) and the game ply.
+// Also reads "Overhead ms", "Time Usage", "Use MCTS", the running thread
+// count and whether this "go" (or the one before) was a ponder search.
 TimeBudget computeTimeBudget(double myTime, double myInc, int32_t movesToGo, int32_t gamePly);
 
 // Deadlines of the running search, in seconds since program start. Written by
 // the think driver before the search starts; the soft limit may move after
 // each iteration.
 extern double searchStartTime;
-extern double hardLimit;      // the periodic check stops the search here
-extern double softLimit;      // no new iteration after this
-extern double extendLimit;    // stop at the first root move unless a fail low is pending
-extern double failHighLimit;  // a fail high after this no longer keeps a fail low pending
-extern double stableLimit;    // the same, while the best move stays the one of the last iteration
-extern double decisiveLimit;  // a decisive score ends the search after this
+extern double hardLimit;       // the periodic check stops the search here
+extern double softLimit;       // no new iteration after this
+extern double extendLimit;     // stop at the first root move unless a fail low is pending
+extern double failHighLimit;   // a fail high after this no longer keeps a fail low pending
+extern double stableLimit;     // the same, while the best move stays the one of the last iteration
+extern double decisiveLimit;   // a decisive score ends the search after this
+extern double mctsCheckpoint;  // when the Monte-Carlo search first reviews its progress
 
 // Flags of the running search, written by thread 0 only.
 extern bool timeUp;                    // the soft limit has passed: stop unless pondering
@@ -41,13 +50,27 @@ extern double instabilityWeight;       // what the next change of best move adds
 extern int32_t currentRootMoveNumber;  // 1-based number of the root move thread 0 searches
 
 // Sets every deadline from the budget, counting from searchStartTime, and
-// resets the flags. gamePly is the root's game ply.
-void setupDeadlines(double targetTime, double maxTime, int32_t gamePly);
+// resets the flags. gamePly is the root's game ply; skillLevel the strength
+// level of this search (below full strength the hard limit is five seconds).
+void setupDeadlines(double targetTime, double maxTime, int32_t gamePly,
+                    int32_t skillLevel = FULL_STRENGTH_LEVEL);
 
-// The time rules after iteration `iteration` with best score `bestScore`:
-// sets timeUp when the soft limit has passed, when a decisive score has been
-// found after a short time, or when a clock search has only one move to play.
-void checkTimeAfterIteration(int32_t iteration, int32_t bestScore, double targetTime, int32_t rootMoveCount);
+// The share of the target that the search should use after iteration
+// `iteration`, from its score, the previous iteration's score, the root's
+// material phase, whether the iteration failed low and the best-move
+// instability. A steady, level position needs less; a falling score, a fail
+// low or a restless best move ask for more.
+double easyFactor(int32_t iteration, int32_t score, int32_t previousScore, int32_t rootPhase, bool failedLow,
+                  double bestMoveInstability);
+
+// The time rules after iteration `iteration`: outside "movetime" searches it
+// moves the soft limit by the easy factor (unless thread 0 was stopped), then
+// sets timeUp when the soft limit has passed, when a decisive best score has
+// been found after a short time, or when a clock search has only one move.
+// score is thread 0's score of the iteration, previousScore that of the
+// iteration before, bestScore the best line's score.
+void afterIteration(int32_t iteration, int32_t score, int32_t previousScore, int32_t bestScore,
+                    int32_t rootPhase, double targetTime, int32_t rootMoveCount, bool stopped);
 
 // Rules of thread 0's aspiration loop. A fail low keeps the search going past
 // the extension limit until the iteration recovers; a fail high, or an exact

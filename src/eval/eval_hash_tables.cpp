@@ -1,5 +1,6 @@
 #include "eval/eval_hash_tables.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -55,7 +56,7 @@ void allocateEvalHashTables(SearchThread& thread) {
         thread.pawnTable =
             static_cast<PawnHashTable*>(allocateZeroedOrDie(sizeof(PawnHashTable), "pawn_hash"));
     PawnHashTable& pawns = *thread.pawnTable;
-    uint64_t count = pawnHashEntryCount(tableMemoryMb, activeThreads > 0 ? activeThreads : 1);
+    uint64_t count = pawnHashEntryCount(tableMemoryMb, std::max(activeThreads.load(), 1));
     if (pawns.entryCount != count) {
         std::free(pawns.entries);
         pawns.entries =

@@ -14,8 +14,8 @@
 int32_t lazyMargin = 600;
 int32_t evalNoiseAmplitude = 0;
 uint64_t evalNoiseKey = 0;
-int32_t contemptByColor[2] = {0, 0};
-ScorePair contemptPairByColor[2] = {0, 0};
+std::atomic<int32_t> contemptByColor[2] = {0, 0};
+std::atomic<ScorePair> contemptPairByColor[2] = {0, 0};
 
 namespace {
 

@@ -3,6 +3,7 @@
 // phase damping, contempt, tempo, noise and the final clamp.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "eval/score.h"
@@ -14,8 +15,11 @@ struct Position;
 extern int32_t lazyMargin;          // skip the network when the material estimate is this far outside
 extern int32_t evalNoiseAmplitude;  // 0 = no noise
 extern uint64_t evalNoiseKey;       // varies the noise pattern from search to search
-extern int32_t contemptByColor[2];  // opposite-wing king contempt, per colour
-extern ScorePair contemptPairByColor[2];
+// The contempt values are the exception: thread 0 retunes them after each
+// iteration while the workers go on evaluating, so they are atomics (plain
+// loads and stores on x86) and each read sees one whole value.
+extern std::atomic<int32_t> contemptByColor[2];  // opposite-wing king contempt, per colour
+extern std::atomic<ScorePair> contemptPairByColor[2];
 
 // Static evaluation of pos from the side to move's point of view. alpha and
 // beta are the caller's window (only for the lazy exits); *lazy is set by the

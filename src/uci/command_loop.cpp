@@ -18,6 +18,7 @@
 #include "control/search_thread.h"
 #include "control/strength_level.h"
 #include "control/think.h"
+#include "control/thread_pool.h"
 #include "control/time_budget.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
@@ -180,8 +181,8 @@ void commandLoop() {
 void shutDownEngine() {
     if (readerStarted && !input.reader.isCurrent()) input.reader.join();
     stopAllThreads();
-    // The thread pool joins its workers here, and the Monte-Carlo node store
-    // and the thread records are released, once those subsystems exist.
+    // The Monte-Carlo node store is released here once it exists.
+    releaseThreadPool();
     transpositionTable.release();
     releaseNetwork();
 }
@@ -421,9 +422,13 @@ static void goCommand(char** tokens, int count) {
 }
 
 // Rebuilds the search threads and their tables when "Threads" or "Table
-// Memory" changed. The thread pool (with its "info string Threads now set to
-// %d" line) hooks in here; until then there is nothing to rebuild.
-static void applyThreadSettings() {}
+// Memory" changed, and tells the front-end when the thread count did.
+static void applyThreadSettings() {
+    if (!threadSettingsChanged()) return;
+    int before = activeThreads;
+    resizeThreads();
+    if (activeThreads != before) printOut("info string Threads now set to %d\n", activeThreads.load());
+}
 
 // "setoption name <name...> value <value...>": the name is every word after
 // "name" joined by single blanks; the value is the rest of the line, as sent,

@@ -8,6 +8,7 @@
 #include "board/sliding_attacks.h"
 #include "control/search_globals.h"
 #include "control/search_thread.h"
+#include "control/thread_pool.h"
 #include "eval/eval_hash_tables.h"
 #include "eval/eval_weights.h"
 #include "eval/kpk_bitbase.h"
@@ -85,12 +86,13 @@ int main(int argc, char** argv) {
     buildOptionTable();
     initSearchTables();
     // Evaluation tables: weights, special material table, the KPK bitbase and
-    // thread 0's material and pawn hash. Then the tablebases (once they
-    // exist), the transposition table and the built-in network, in that order.
+    // the thread pool for one thread (thread 0's material and pawn hash).
+    // Then the tablebases (once they exist), the transposition table and the
+    // built-in network, in that order.
     initMaterialWeights();
     buildSpecialMaterialTable();
     buildKpkBitbase();
-    allocateEvalHashTables(*searchThreads[0]);
+    resizeThreads();
     installTTOptionHooks();
     if (hashSizeMb > 0) {
         transpositionTable.resize(hashSizeMb);

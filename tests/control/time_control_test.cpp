@@ -1,4 +1,4 @@
-// The simple clock budget and the periodic check's time and input handling.
+// The periodic check's time and input handling.
 #include <gtest/gtest.h>
 
 #include "control/periodic_check.h"
@@ -11,30 +11,6 @@
 #include "uci/option_values.h"
 
 namespace {
-
-// Whatever the clock, the budget is positive, the target never exceeds the
-// maximum, and the maximum leaves part of the clock unused.
-TEST(TimeBudget, StaysInsideTheClock) {
-    overheadMs = 50;
-    struct Case {
-        double time, increment;
-        int movesToGo;
-    };
-    const Case cases[] = {{60, 0, 0}, {60, 1, 0},   {0.001, 0, 0}, {0, 0, 0},
-                          {5, 10, 0}, {300, 0, 40}, {1, 0, 1}};
-    for (const Case& c : cases) {
-        TimeBudget b = computeTimeBudget(c.time, c.increment, c.movesToGo, 20);
-        EXPECT_GT(b.targetTime, 0) << c.time;
-        EXPECT_LE(b.targetTime, b.maxTime) << c.time;
-        if (c.time > 1) {
-            EXPECT_LT(b.maxTime, c.time) << c.time;
-        }
-    }
-    // An increment is worth spending: more of it means more time now.
-    EXPECT_GT(computeTimeBudget(60, 2, 0, 20).targetTime, computeTimeBudget(60, 0, 0, 20).targetTime);
-    // Fewer moves to the control leave more time for each.
-    EXPECT_GT(computeTimeBudget(60, 0, 10, 20).targetTime, computeTimeBudget(60, 0, 40, 20).targetTime);
-}
 
 class PeriodicCheck : public ::testing::Test {
   protected:
