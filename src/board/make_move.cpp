@@ -210,10 +210,13 @@ bool makeMove(const Position& parent, Position& child, Move m) {
     // The search refines this slice by the child's check state once it knows it.
     child.contHist[0] = &parent.history->continuation[0][captured != NO_PIECE][piece][to];
 
-    // The key is final: start loading the child's table cluster and pawn-hash
-    // entry now, so that the memory latency overlaps the legality test.
+    // The key is final: start loading the child's table cluster now, so that
+    // the memory latency overlaps the legality test. The pawn hash serves only
+    // the hand-written evaluation; prefetching it for the network path was
+    // pure cost.
     prefetchTTEntry(child.key);
-    if (child.pawnTable) __builtin_prefetch(&child.pawnTable->entries[child.pawnKey & pawnHashMask]);
+    if (useRegularEval && child.pawnTable)
+        __builtin_prefetch(&child.pawnTable->entries[child.pawnKey & pawnHashMask]);
     child.occupied = child.pieces[WHITE][0] | child.pieces[BLACK][0];
 
     // Legality: the mover's own king must not be attacked. When we were not
