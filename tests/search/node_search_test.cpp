@@ -20,6 +20,7 @@
 #include "search/qsearch.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search_test_setup.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
 #include "uci/engine_state.h"
@@ -33,17 +34,7 @@ class NodeSearch : public ::testing::Test {
     static void SetUpTestSuite() {
         initBoardTables();
         fillRule50Scale();
-        initMaterialWeights();
-        buildSpecialMaterialTable();
-        buildKpkBitbase();
-        allocateEvalHashTables(*searchThreads[0]);
-        initSearchTables();
-        weightsFile.clear();
-        loadNetwork();
-        transpositionTable.resize(16);
-        // The command processor sets up its game on first use; do that now
-        // rather than from inside a search's periodic check.
-        processOneCommand();
+        initSearchTestEngine();
     }
 
     void SetUp() override {

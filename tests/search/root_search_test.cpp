@@ -19,6 +19,7 @@
 #include "search/root_search.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search_test_setup.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
 #include "uci/engine_state.h"
@@ -32,17 +33,7 @@ class RootSearch : public ::testing::Test {
         initBoardTables();
         fillRule50Scale();
         buildOptionTable();
-        initMaterialWeights();
-        buildSpecialMaterialTable();
-        buildKpkBitbase();
-        allocateEvalHashTables(thread());
-        initSearchTables();
-        weightsFile.clear();
-        loadNetwork();
-        transpositionTable.resize(16);
-        // The command processor sets up its game on first use; do that now
-        // rather than from inside a search's periodic check.
-        processOneCommand();
+        initSearchTestEngine();
     }
 
     void SetUp() override {
