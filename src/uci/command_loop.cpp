@@ -7,6 +7,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <vector>
+
+#include <strings.h>
 
 #include "board/bitboard.h"
 #include "board/make_move.h"
@@ -24,6 +27,7 @@
 #include "eval/network/network_manager.h"
 #include "platform/console_signals.h"
 #include "platform/threads.h"
+#include "search/search_tables.h"
 #include "tt/transposition_table.h"
 #include "uci/engine_state.h"
 #include "uci/option_table.h"
@@ -400,6 +404,52 @@ static void runSearch(const SearchLimits& limits) {
     think(game, NO_TIME_LIMIT, 99, limits.searchMovesText, NO_TIME_LIMIT, false);
 }
 
+// ---------------------------------------------------------------------------
+// Option changes that must wait for the search to end
+
+// Options whose change would pull something from under the running search
+// threads: the network they evaluate with, the table contents they probe,
+// tablebase files, the book, the Monte-Carlo node store. A "setoption" for
+// one of them that arrives during a search is kept, as sent, and carried out
+// once the search has ended.
+constexpr const char* OPTIONS_APPLIED_AFTER_SEARCH[] = {
+    "WeightsFile", "Clear Hash", "Save Hash to File", "Load Hash from File",
+    "SyzygyPath",  "Book File",  "MCTS Hash"};
+constexpr size_t MAX_LINES_AFTER_SEARCH = 64;
+
+static std::vector<std::string> linesAfterSearch;
+
+// Whether options changed since the search tables were last rebuilt; a
+// change during a search is applied at the next "go".
+static bool searchSettingsPending = false;
+
+static bool appliedAfterSearch(const std::string& name) {
+    for (const char* option : OPTIONS_APPLIED_AFTER_SEARCH)
+        if (strcasecmp(option, name.c_str()) == 0) return true;
+    return false;
+}
+
+// Puts the held-back "setoption" lines at the head of the input queue, in the
+// order they came, so that they run next, before anything that arrived after
+// the search. Not when a quit is on its way: they would only delay the exit.
+static void requeueLinesAfterSearch() {
+    if (linesAfterSearch.empty()) return;
+    if (!quitRequested.load()) {
+        MutexLock lock(input.queueMutex);
+        for (auto it = linesAfterSearch.rbegin(); it != linesAfterSearch.rend(); ++it)
+            input.queue.push_front({*it, false});
+    }
+    linesAfterSearch.clear();
+}
+
+// The reductions and late-move counts follow "Reduction", "Selectivity" and
+// "Threads"; the searches read them without locks, so they are rebuilt only
+// while no search runs.
+static void applySearchSettings() {
+    rebuildSearchSettings(searchTablesMonteCarlo);
+    searchSettingsPending = false;
+}
+
 // "go" while a search runs arrives through the search's poll and is ignored.
 static void goCommand(char** tokens, int count) {
     if (searching.load()) return;
@@ -417,8 +467,10 @@ static void goCommand(char** tokens, int count) {
     // A "Hash" change held back by the last search is due before this one, and
     // entries loaded from a hash file belong to the position searched now.
     applyPendingTTResize();
+    if (searchSettingsPending) applySearchSettings();
     transpositionTable.adoptLoadedEntries(GameHistory[historyIndex].key);
     runSearch(limits);
+    requeueLinesAfterSearch();
 }
 
 // Rebuilds the search threads and their tables when "Threads" or "Table
@@ -451,6 +503,15 @@ static void setOptionCommand(char** tokens, int count, const char* lineStart, co
             name += tokens[i];
         }
     }
+    if (searching.load() && appliedAfterSearch(name)) {
+        if (linesAfterSearch.size() < MAX_LINES_AFTER_SEARCH) {
+            linesAfterSearch.emplace_back(untouched);
+            printOut("info string %s takes effect when the search ends\n", name.c_str());
+        } else {
+            printOut("info string %s ignored: too many changes during the search\n", name.c_str());
+        }
+        return;
+    }
     SetOptionResult result = setOption(name, value);
     if (!result.found) {
         printOut("info string %s not recognized\n", name.c_str());
@@ -458,7 +519,11 @@ static void setOptionCommand(char** tokens, int count, const char* lineStart, co
     }
     if (!result.changed) return;
     // The evaluation weights and the Monte-Carlo parameters are re-initialised
-    // here once those subsystems exist.
+    // here too once those subsystems exist.
+    if (searching.load())
+        searchSettingsPending = true;
+    else
+        applySearchSettings();
     if (tableMemoryMb > hashSizeMb) tableMemoryMb = hashSizeMb;
     if (!searching.load()) applyThreadSettings();
 }

@@ -167,6 +167,34 @@ TEST_F(ProtocolSearch, InfiniteSearchAnswersIsreadyAndStopsOnStop) {
               1);
 }
 
+// A "setoption" that would replace what the search threads read (here the
+// network and the table contents) is held back until the search has ended,
+// then carried out before anything that came after it.
+TEST_F(ProtocolSearch, OptionsThatReplaceSearchDataWaitForTheSearchToEnd) {
+    engine.send("go infinite");
+    ASSERT_TRUE(engine.waitForPrefix("info depth 3", SEARCH_TIMEOUT_MS).has_value());
+    engine.send("setoption name weightsfile value /nonexistent/sable.nnue");
+    engine.send("setoption name Clear Hash");
+    engine.send("isready");
+    ASSERT_TRUE(engine.waitForLine("readyok", SEARCH_TIMEOUT_MS));
+    EXPECT_TRUE(seen("info string weightsfile takes effect when the search ends"));
+    EXPECT_TRUE(seen("info string Clear Hash takes effect when the search ends"));
+    EXPECT_FALSE(seen("info string Clearing Hash"));
+    EXPECT_EQ(engine.errorText().find("not found"), std::string::npos);
+
+    engine.send("stop");
+    engine.send("isready");
+    ASSERT_TRUE(engine.waitForLine("readyok", SEARCH_TIMEOUT_MS));
+    const std::vector<std::string>& lines = engine.linesRead();
+    auto best = std::find_if(lines.begin(), lines.end(),
+                             [](const std::string& l) { return startsWith(l, "bestmove"); });
+    auto cleared = std::find(lines.begin(), lines.end(), "info string Clearing Hash");
+    ASSERT_NE(best, lines.end());
+    ASSERT_NE(cleared, lines.end());
+    EXPECT_LT(best, cleared);
+    EXPECT_NE(engine.errorText().find("\"/nonexistent/sable.nnue\" not found"), std::string::npos);
+}
+
 // A pondering search that reaches its depth still waits for "ponderhit".
 TEST_F(ProtocolSearch, PonderingWaitsForPonderhit) {
     engine.send("position startpos");

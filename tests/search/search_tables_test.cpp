@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "search/search_tables.h"
+#include "uci/command_loop.h"
 #include "uci/option_table.h"
 #include "uci/option_values.h"
 
@@ -193,6 +194,17 @@ TEST_F(SearchTablesTest, OptionChangesTakeEffectOnRebuild) {
     rebuildSearchSettings(false);
     EXPECT_TRUE(sameReductions(before, copyReductions()));
     EXPECT_EQ(lateBefore, lateMoveRow(1));
+}
+
+// "setoption" outside a search rebuilds the tables at once (a change during a
+// search waits for the next "go", which the protocol tests cover).
+TEST_F(SearchTablesTest, SetoptionWhileIdleRebuildsAtOnce) {
+    queueInputLine("setoption name Reduction value 100");
+    processOneCommand();
+    EXPECT_GT(reductionTable[0][126][63], 16);
+    queueInputLine("setoption name Reduction value -20");
+    processOneCommand();
+    EXPECT_EQ(reductionTable[0][126][63], 16);
 }
 
 }  // namespace
