@@ -19,12 +19,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <vector>
 
 #include "board/bitboard.h"
 #include "board/position.h"
 #include "board/sliding_attacks.h"
 #include "eval/network/accumulator.h"
+#include "eval/network/accumulator_cache.h"
 #include "eval/network/layer_stack.h"
 #include "eval/network/network.h"
 
@@ -118,7 +120,7 @@ double incrementalCase(const Network& net, Position& parent, const char* move, i
 }
 
 void report(const char* label, double nanoseconds) {
-    std::printf("%-38s %8.1f ns/eval\n", label, nanoseconds);
+    std::printf("%-42s %8.1f ns/eval\n", label, nanoseconds);
 }
 
 }  // namespace
@@ -145,6 +147,24 @@ int main(int argc, char** argv) {
         return networkEvaluate(net, pos);
     });
     report("refresh + forward", refresh);
+
+    // A refresh through the cache, alternating between two positions one
+    // quiet move apart: each call finds the entries one piece off.
+    {
+        auto cache = std::make_unique<AccumulatorCache>();
+        resetAccumulatorCache(*cache, net);
+        static Position other;
+        if (!parseAndMakeMove(pos, other, QUIET_MOVE)) return 1;
+        other.parent = nullptr;
+        Position* both[2] = {&pos, &other};
+        int turn = 0;
+        double cached = medianNanoseconds(iterations, runs, [&] {
+            Position& p = *both[turn ^= 1];
+            p.computed[WHITE] = p.computed[BLACK] = false;
+            return networkEvaluate(net, p, cache.get());
+        });
+        report("cached refresh (one piece off) + forward", cached);
+    }
 
     double quiet = incrementalCase(net, pos, QUIET_MOVE, iterations, runs);
     report("quiet move update + forward", quiet);

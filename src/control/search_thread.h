@@ -7,6 +7,7 @@
 #include <mutex>
 
 #include "board/position.h"
+#include "eval/network/accumulator_cache.h"
 #include "search/history.h"
 #include "search/search_state.h"
 
@@ -35,6 +36,8 @@ struct SearchThread {
     // makes its children in plyStack[p + 1], so the recursion keeps no
     // six-kilobyte records on the machine stack.
     Position plyStack[MAX_PLY + 1];
+    // Sums by king square for cheap refreshes of this thread's positions.
+    AccumulatorCache accumulatorCache;
 };
 
 // searchThreads[0] is the main thread's record and always exists; the

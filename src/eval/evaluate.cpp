@@ -5,6 +5,7 @@
 
 #include "board/bitboard.h"
 #include "board/position.h"
+#include "control/search_thread.h"
 #include "eval/material.h"
 #include "eval/network/network.h"
 #include "eval/network/network_manager.h"
@@ -94,7 +95,8 @@ Score evaluate(Position& pos, Score alpha, Score beta, uint8_t* lazy) {
     }
 
     // Steps 4 and 5: the network and its output scaling.
-    int32_t t = scaleNetworkOutput(networkEvaluate(*currentNetwork(), pos), pos);
+    int32_t t = scaleNetworkOutput(
+        networkEvaluate(*currentNetwork(), pos, &searchThreads[pos.threadIndex]->accumulatorCache), pos);
 
     // Step 6: damp the first 100 units by game phase.
     int32_t d = dampByPhase(t, phase);

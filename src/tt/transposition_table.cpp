@@ -6,12 +6,12 @@
 #include <type_traits>
 
 #if defined(__unix__)
-#include <sys/mman.h>
 #include <unistd.h>
 #endif
 
 #include "control/search_globals.h"
 #include "control/search_thread.h"
+#include "platform/large_pages.h"
 #include "platform/threads.h"
 #include "tt/hash_file.h"
 #include "uci/option_table.h"
@@ -24,7 +24,6 @@ static_assert(std::is_trivially_destructible_v<TranspositionTable>);
 namespace {
 
 constexpr uint64_t CLUSTERS_PER_MEGABYTE = (uint64_t(1) << 20) / sizeof(TTCluster);
-constexpr size_t HUGE_PAGE_BYTES = size_t(1) << 21;
 
 // A depth as the entry's signed byte holds it. Searches deeper than 127 half
 // plies are rare and all look alike to the replacement rules.
@@ -55,14 +54,12 @@ void* allocateClusters(uint64_t count, TTCluster*& clusters) {
     uint64_t bytes = count * sizeof(TTCluster);
     uint64_t physical = physicalMemoryBytes();
     if (physical != 0 && bytes > physical) return nullptr;
-    uintptr_t alignment = bytes >= HUGE_PAGE_BYTES ? HUGE_PAGE_BYTES : alignof(TTCluster);
+    uintptr_t alignment = bytes >= LARGE_PAGE_BYTES ? LARGE_PAGE_BYTES : alignof(TTCluster);
     void* block = std::calloc(1, size_t(bytes + alignment - 1));
     if (!block) return nullptr;
     uintptr_t aligned = (reinterpret_cast<uintptr_t>(block) + alignment - 1) & ~(alignment - 1);
     clusters = reinterpret_cast<TTCluster*>(aligned);
-#if defined(MADV_HUGEPAGE)
-    if (alignment == HUGE_PAGE_BYTES) madvise(clusters, size_t(bytes), MADV_HUGEPAGE);
-#endif
+    if (alignment == LARGE_PAGE_BYTES) adviseLargePages(clusters, size_t(bytes));
     return block;
 }
 

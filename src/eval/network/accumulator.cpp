@@ -256,7 +256,8 @@ void refreshAccumulator(const FeatureTransformer& ft, Position& pos, Color persp
 // the oldest uncomputed record `next` (its own move's changes), then pos (the
 // changes of every record after `next`). Keeping `next` valid lets the other
 // children of the same node start from it.
-AccumulatorWork updateAccumulator(const FeatureTransformer& ft, Position& pos, Color perspective) {
+AccumulatorWork updateAccumulator(const FeatureTransformer& ft, Position& pos, Color perspective,
+                                  AccumulatorCache* cache) {
     if (pos.computed[perspective]) return AccumulatorWork::None;
 
     const Piece ownKing = makePiece(perspective, KING);
@@ -273,7 +274,10 @@ AccumulatorWork updateAccumulator(const FeatureTransformer& ft, Position& pos, C
     }
 
     if (!st->computed[perspective] || !next) {
-        refreshAccumulator(ft, pos, perspective);
+        if (cache)
+            refreshAccumulatorFromCache(ft, *cache, pos, perspective);
+        else
+            refreshAccumulator(ft, pos, perspective);
         return AccumulatorWork::Refresh;
     }
 

@@ -13,6 +13,7 @@
 #include <cstdint>
 
 #include "board/position.h"
+#include "eval/network/accumulator_cache.h"
 #include "eval/network/network.h"
 
 // A position never has more pieces than squares, and the walk back never
@@ -72,5 +73,7 @@ void refreshAccumulator(const FeatureTransformer& ft, Position& pos, Color persp
 // Brings the sums of `perspective` in pos up to date, walking back through the
 // parent records to the nearest one whose sums are valid. pos must be the top
 // of a chain of intact records; the ancestor after the valid one gets its sums
-// too, as a step on the way, so that sibling moves can start from it.
-AccumulatorWork updateAccumulator(const FeatureTransformer& ft, Position& pos, Color perspective);
+// too, as a step on the way, so that sibling moves can start from it. A
+// refresh goes through `cache` when there is one (see accumulator_cache.h).
+AccumulatorWork updateAccumulator(const FeatureTransformer& ft, Position& pos, Color perspective,
+                                  AccumulatorCache* cache = nullptr);

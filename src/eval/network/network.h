@@ -46,9 +46,15 @@ struct LayerStack {
     float l3Bias;
 };
 
+struct AccumulatorCache;
+
 struct Network {
     FeatureTransformer* transformer = nullptr;  // 64-byte aligned, owned
     LayerStack* stacks = nullptr;               // NETWORK_LAYER_STACKS of them, 64-byte aligned, owned
+    // Different for every network made in this process (never 0): refresh
+    // caches filled from one network must not serve another that happens to
+    // be allocated at the same address.
+    uint64_t serial;
 
     Network();
     ~Network();
@@ -59,5 +65,6 @@ struct Network {
 // The raw network output for the side to move: brings the accumulators of pos
 // (and of the ancestors it walks through) up to date, then runs the layer
 // stack of the position's material bucket. pos must be the top of a chain of
-// intact parent records.
-int32_t networkEvaluate(const Network& net, Position& pos);
+// intact parent records. With a cache (the evaluating thread's), refreshes
+// start from it.
+int32_t networkEvaluate(const Network& net, Position& pos, AccumulatorCache* cache = nullptr);

@@ -2,6 +2,7 @@
 
 #include "board/position.h"
 #include "eval/network/accumulator.h"
+#include "eval/network/accumulator_cache.h"
 #include "eval/network/layer_stack.h"
 #include "eval/network/network.h"
 
@@ -9,9 +10,10 @@
 // stack of the position's material bucket on the transformed sums, side to
 // move first, and adds half the PSQT difference for the same bucket. All the
 // buffers are on the stack; nothing allocates.
-int32_t networkEvaluate(const Network& net, Position& pos) {
-    updateAccumulator(*net.transformer, pos, WHITE);
-    updateAccumulator(*net.transformer, pos, BLACK);
+int32_t networkEvaluate(const Network& net, Position& pos, AccumulatorCache* cache) {
+    if (cache && cache->networkSerial != net.serial) resetAccumulatorCache(*cache, net);
+    updateAccumulator(*net.transformer, pos, WHITE, cache);
+    updateAccumulator(*net.transformer, pos, BLACK, cache);
 
     const int bucket = layerStackBucket(pos);
     const Color us = pos.sideToMove(), them = ~us;

@@ -18,6 +18,7 @@
 
 #include "../../board/board_test_util.h"
 #include "eval/network/accumulator.h"
+#include "eval/network/accumulator_cache.h"
 #include "eval/network/features.h"
 #include "eval/network/layer_stack.h"
 #include "eval/network/network.h"
@@ -421,6 +422,42 @@ TEST(NetworkAccumulator, IncrementalSumsEqualRefreshesInRandomGames) {
                     ASSERT_TRUE(sumsAreFresh(net, chain[i], p)) << "record " << i;
                 }
     }
+}
+
+// Refreshes through a thread's cache give the sums of a refresh from scratch:
+// over random games (kings wander, so entries are reused after many moves),
+// and after the cache was last filled for another network.
+TEST(NetworkAccumulator, CachedRefreshesEqualRefreshesFromScratch) {
+    const Network& net = testNetwork();
+    auto cache = std::make_unique<AccumulatorCache>();
+    std::mt19937 rng(5);
+    int refreshes = 0;
+    for (const PerftCase& start : loadPerftSuite()) {
+        Chess960Guard guard(start.chess960);
+        Chain chain(start.fen);
+        SCOPED_TRACE(start.fen);
+        networkEvaluate(net, chain.top(), cache.get());
+        while (!chain.full()) {
+            std::vector<Move> moves = legalMoves(chain.top());
+            if (moves.empty() || chain.top().rule50 >= 100) break;
+            chain.play(moves[rng() % moves.size()]);
+            Position& pos = chain.top();
+            for (Color p : {WHITE, BLACK})
+                refreshes +=
+                    updateAccumulator(*net.transformer, pos, p, cache.get()) == AccumulatorWork::Refresh;
+            ASSERT_TRUE(sumsAreFresh(net, pos, WHITE)) << "ply " << chain.size() - 1;
+            ASSERT_TRUE(sumsAreFresh(net, pos, BLACK)) << "ply " << chain.size() - 1;
+        }
+    }
+    EXPECT_GT(refreshes, 100);
+
+    // Entries left by another network are not used.
+    Chain chain(START_FEN);
+    cache->networkSerial = net.serial + 1;
+    for (auto& side : cache->entries)
+        for (AccumulatorCacheEntry& entry : side) entry.sums[7] ^= 0x5555;
+    EXPECT_EQ(networkEvaluate(net, chain.top(), cache.get()), referenceEvaluate(net, chain.top()));
+    EXPECT_EQ(cache->networkSerial, net.serial);
 }
 
 TEST(NetworkAccumulator, OwnKingMovesRefreshOtherMovesUpdate) {
