@@ -76,8 +76,11 @@ double searchElapsedSeconds() {
 
 // The log shows the pv cut to its first 32 characters and then back to the
 // last blank, so the line keeps its columns; a one-move pv stays whole.
+// `out` has room for 33 bytes.
 static void shortPvForLog(const char* pvText, char* out) {
-    std::snprintf(out, 33, "%s", pvText);
+    size_t length = strnlen(pvText, 32);
+    std::memcpy(out, pvText, length);
+    out[length] = '\0';
     char* lastBlank = std::strrchr(out, ' ');
     if (lastBlank) *lastBlank = '\0';
 }
