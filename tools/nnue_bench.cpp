@@ -65,15 +65,21 @@ void fillRandomNetwork(Network& net) {
         for (float& b : stack.l2Biases) b = float(rng.range(-2000, 2000));
         for (float& w : stack.l3Weights) w = float(rng.range(-128, 127));
         stack.l3Bias = float(rng.range(-1000, 1000));
+        arrangeFirstLayerWeights(stack);
     }
 }
 
+using FirstLayerKernel = void (*)(const LayerStack&, const uint8_t*, int32_t*);
+
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
 constexpr const char* KERNELS = "AVX-512 (accumulator, transform, first layer), AVX2 (float layers)";
+constexpr FirstLayerKernel denseFirstLayer = firstLayerWide, sparseFirstLayer = firstLayerSparseWide;
 #elif defined(__AVX2__)
 constexpr const char* KERNELS = "AVX2";
+constexpr FirstLayerKernel denseFirstLayer = firstLayerVector, sparseFirstLayer = firstLayerSparseVector;
 #else
 constexpr const char* KERNELS = "plain C++";
+constexpr FirstLayerKernel denseFirstLayer = firstLayerScalar, sparseFirstLayer = firstLayerSparseScalar;
 #endif
 
 // Keeps the compiler from dropping evaluations whose results nobody reads.
@@ -179,5 +185,29 @@ int main(int argc, char** argv) {
         return propagateLayerStack(stack, transformed);
     });
     report("layer stack (transform + propagate)", layers);
+
+    // The first layer alone, dense and sparse, on this network's transformed
+    // bytes and on bytes where only one group in sixteen is non-zero.
+    alignas(64) uint8_t dense[TRANSFORMED_BYTES], sparse[TRANSFORMED_BYTES] = {};
+    transformFeatures(pos.accumulation[WHITE], pos.accumulation[BLACK], dense);
+    for (int g = 0; g < TRANSFORMED_BYTES / 4; g += 16) sparse[4 * g] = 100;
+    for (const uint8_t* bytes : {dense, sparse}) {
+        int nonZero = 0;
+        for (int g = 0; g < TRANSFORMED_BYTES / 4; g++)
+            nonZero += (bytes[4 * g] | bytes[4 * g + 1] | bytes[4 * g + 2] | bytes[4 * g + 3]) != 0;
+        char label[64];
+        std::snprintf(label, sizeof label, "first layer, dense kernel, %d%% groups", nonZero * 100 / 384);
+        report(label, medianNanoseconds(iterations, runs, [&] {
+                   alignas(64) int32_t sums[L1_OUTPUTS];
+                   denseFirstLayer(stack, bytes, sums);
+                   return sums[0];
+               }));
+        std::snprintf(label, sizeof label, "first layer, sparse kernel, %d%% groups", nonZero * 100 / 384);
+        report(label, medianNanoseconds(iterations, runs, [&] {
+                   alignas(64) int32_t sums[L1_OUTPUTS];
+                   sparseFirstLayer(stack, bytes, sums);
+                   return sums[0];
+               }));
+    }
     return 0;
 }

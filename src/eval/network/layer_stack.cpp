@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #if defined(__AVX2__)
 #include <immintrin.h>
@@ -28,6 +29,37 @@ float laneDot(const float* w, const float* x) {
         for (int l = 0; l < 8; l++) lane[l] += w[c + l] * x[c + l];
     for (int l = 0; l < N % 8; l++) lane[l] += w[N / 8 * 8 + l] * x[N / 8 * 8 + l];
     return ((lane[0] + lane[1]) + (lane[2] + lane[3])) + ((lane[4] + lane[5]) + (lane[6] + lane[7]));
+}
+
+// The first layer's inputs in groups of four (one 32-bit lane of a vector).
+constexpr int INPUT_GROUPS = NETWORK_HIDDEN / 4;
+static_assert(INPUT_GROUPS % 64 == 0);
+
+// Above this many non-zero groups the dense kernels are faster than the
+// sparse ones (nnue_bench measures both).
+constexpr int DENSE_ABOVE_GROUPS = INPUT_GROUPS / 4;
+
+inline int countNonZeroGroups(const uint64_t* masks) {
+    int count = 0;
+    for (int w = 0; w < INPUT_GROUPS / 64; w++) count += __builtin_popcountll(masks[w]);
+    return count;
+}
+
+// Lists the indices of the set bits of masks[0..INPUT_GROUPS / 64), in order;
+// returns how many there are.
+inline int listNonZeroGroups(const uint64_t* masks, uint16_t* out) {
+    int count = 0;
+    for (int w = 0; w < INPUT_GROUPS / 64; w++)
+        for (uint64_t bits = masks[w]; bits; bits &= bits - 1)
+            out[count++] = uint16_t(64 * w + __builtin_ctzll(bits));
+    return count;
+}
+
+// The group of four transformed bytes at `group`, as one 32-bit number.
+inline int32_t inputGroup(const uint8_t* transformed, int group) {
+    int32_t value;
+    std::memcpy(&value, transformed + 4 * group, 4);
+    return value;
 }
 
 constexpr float SQUARE_SCALE = 0x1p-19f;
@@ -65,6 +97,13 @@ void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out) {
     }
 }
 
+void arrangeFirstLayerWeights(LayerStack& stack) {
+    for (int g = 0; g < NETWORK_HIDDEN / 4; g++)
+        for (int o = 0; o < L1_OUTPUTS; o++)
+            for (int k = 0; k < 4; k++)
+                stack.l1WeightsByGroup[g][o * 4 + k] = stack.l1Weights[o * NETWORK_HIDDEN + 4 * g + k];
+}
+
 // Plain C++ first layer; the dot product fits 32 bits (1536 * 126 * 128) and
 // the bias is added with wrapping, as the vector kernel does.
 void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
@@ -74,6 +113,20 @@ void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32
         for (int j = 0; j < NETWORK_HIDDEN; j++) dot += int32_t(transformed[j]) * weights[j];
         sums[o] = int32_t(uint32_t(stack.l1Biases[o]) + uint32_t(dot));
     }
+}
+
+// Plain C++ sparse first layer: the products of each non-zero group of four
+// inputs, added in 32-bit integers with wrapping like the dense kernels.
+void firstLayerSparseScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+    uint32_t acc[L1_OUTPUTS] = {};
+    for (int g = 0; g < NETWORK_HIDDEN / 4; g++) {
+        const uint8_t* in = transformed + 4 * g;
+        if ((in[0] | in[1] | in[2] | in[3]) == 0) continue;
+        const int8_t* row = stack.l1WeightsByGroup[g];
+        for (int o = 0; o < L1_OUTPUTS; o++)
+            for (int k = 0; k < 4; k++) acc[o] += uint32_t(int32_t(in[k]) * row[o * 4 + k]);
+    }
+    for (int o = 0; o < L1_OUTPUTS; o++) sums[o] = int32_t(uint32_t(stack.l1Biases[o]) + acc[o]);
 }
 
 #if defined(__AVX2__)
@@ -127,6 +180,41 @@ void transformVector(const int16_t* us, const int16_t* them, uint8_t* out) {
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + side * HALF + j), packed);
         }
     }
+}
+
+// AVX2 sparse first layer: eight groups per register compare give a mask of
+// the non-zero groups; a mostly non-zero input goes to the dense kernel, which
+// is faster then. Otherwise per non-zero group the four inputs are broadcast
+// and multiplied with the group's 64-byte row, sixteen outputs in two registers.
+void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+    uint64_t masks[INPUT_GROUPS / 64];
+    const __m256i zero = _mm256_setzero_si256();
+    for (int w = 0; w < INPUT_GROUPS / 64; w++) {
+        uint64_t mask = 0;
+        for (int r = 0; r < 8; r++) {
+            __m256i bytes =
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(transformed + 256 * w + 32 * r));
+            unsigned zeroLanes = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bytes, zero)));
+            mask |= uint64_t(~zeroLanes & 0xFF) << (8 * r);
+        }
+        masks[w] = mask;
+    }
+    if (countNonZeroGroups(masks) > DENSE_ABOVE_GROUPS) return firstLayerVector(stack, transformed, sums);
+    uint16_t nonZero[INPUT_GROUPS];
+    const int count = listNonZeroGroups(masks, nonZero);
+
+    __m256i low = _mm256_setzero_si256(), high = _mm256_setzero_si256();
+    for (int i = 0; i < count; i++) {
+        const int g = nonZero[i];
+        const __m256i in = _mm256_set1_epi32(inputGroup(transformed, g));
+        const int8_t* row = stack.l1WeightsByGroup[g];
+        low = addDot(low, in, _mm256_load_si256(reinterpret_cast<const __m256i*>(row)));
+        high = addDot(high, in, _mm256_load_si256(reinterpret_cast<const __m256i*>(row + 32)));
+    }
+    const __m256i* biases = reinterpret_cast<const __m256i*>(stack.l1Biases);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums), _mm256_add_epi32(low, _mm256_load_si256(biases)));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + 8),
+                        _mm256_add_epi32(high, _mm256_load_si256(biases + 1)));
 }
 
 // AVX2 first layer: eight outputs at a time, each input register loaded once
@@ -217,6 +305,41 @@ void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + first),
                             _mm256_add_epi32(sumEachInt(halves), biases));
     }
+}
+
+// 512-bit sparse first layer: sixteen groups per register test give a mask
+// of the non-zero groups; a mostly non-zero input goes to the dense kernel.
+// Otherwise one multiply-add per non-zero group covers all sixteen outputs;
+// four sums take turns so that the multiply-adds do not wait on each other.
+void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+    uint64_t masks[INPUT_GROUPS / 64];
+    for (int w = 0; w < INPUT_GROUPS / 64; w++) {
+        uint64_t mask = 0;
+        for (int r = 0; r < 4; r++) {
+            __m512i bytes = _mm512_loadu_si512(transformed + 256 * w + 64 * r);
+            mask |= uint64_t(_mm512_test_epi32_mask(bytes, bytes)) << (16 * r);
+        }
+        masks[w] = mask;
+    }
+    if (countNonZeroGroups(masks) > DENSE_ABOVE_GROUPS) return firstLayerWide(stack, transformed, sums);
+    uint16_t nonZero[INPUT_GROUPS];
+    const int count = listNonZeroGroups(masks, nonZero);
+
+    __m512i acc[4] = {_mm512_setzero_si512(), _mm512_setzero_si512(), _mm512_setzero_si512(),
+                      _mm512_setzero_si512()};
+    int i = 0;
+    for (; i + 4 <= count; i += 4)
+        for (int k = 0; k < 4; k++) {
+            const int g = nonZero[i + k];
+            acc[k] =
+                addDotWide(acc[k], _mm512_set1_epi32(inputGroup(transformed, g)), stack.l1WeightsByGroup[g]);
+        }
+    for (; i < count; i++) {
+        const int g = nonZero[i];
+        acc[0] = addDotWide(acc[0], _mm512_set1_epi32(inputGroup(transformed, g)), stack.l1WeightsByGroup[g]);
+    }
+    __m512i total = _mm512_add_epi32(_mm512_add_epi32(acc[0], acc[1]), _mm512_add_epi32(acc[2], acc[3]));
+    _mm512_storeu_si512(sums, _mm512_add_epi32(total, _mm512_load_si512(stack.l1Biases)));
 }
 
 #endif
@@ -339,11 +462,11 @@ int32_t outputLayers(const LayerStack& stack, const int32_t* firstLayerSums) {
 int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed) {
     alignas(32) int32_t sums[L1_OUTPUTS];
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
-    firstLayerWide(stack, transformed, sums);
+    firstLayerSparseWide(stack, transformed, sums);
 #elif defined(__AVX2__)
-    firstLayerVector(stack, transformed, sums);
+    firstLayerSparseVector(stack, transformed, sums);
 #else
-    firstLayerScalar(stack, transformed, sums);
+    firstLayerSparseScalar(stack, transformed, sums);
 #endif
     return outputLayers(stack, sums);
 }

@@ -34,14 +34,29 @@ void transformWide(const int16_t* us, const int16_t* them, uint8_t* out);
 #endif
 void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out);
 
+// Fills l1WeightsByGroup from l1Weights; whoever fills l1Weights calls it.
+void arrangeFirstLayerWeights(LayerStack& stack);
+
 // The first layer: bias plus the dot product of the transformed bytes with
-// each output's int8 weights, for all L1_OUTPUTS outputs.
+// each output's int8 weights, for all L1_OUTPUTS outputs. These dense kernels
+// read l1Weights; the plain one is the reference for all others.
 void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
 #if defined(__AVX2__)
 void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
 #endif
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
 void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+#endif
+
+// The same sums from l1WeightsByGroup, skipping every group of four inputs
+// that are all zero. After the clipped products many are (with the built-in
+// network nearly all), so these are the kernels the evaluation uses.
+void firstLayerSparseScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+#if defined(__AVX2__)
+void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+#endif
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
 #endif
 
 // The float layers after the first one, and the first layer's shortcut output,

@@ -38,6 +38,11 @@ struct LayerStack {
     // Output-major: the 1536 weights of output o start at o * 1536.
     alignas(64) int8_t l1Weights[L1_OUTPUTS * NETWORK_HIDDEN];
     alignas(64) int32_t l1Biases[L1_OUTPUTS];
+    // The same weights by group of four inputs (arrangeFirstLayerWeights):
+    // row g holds the four weights of inputs 4g..4g+3 for output 0, then for
+    // output 1, and so on, so one 64-byte row serves all sixteen outputs and
+    // a group of zero inputs can be skipped whole. Not part of the file.
+    alignas(64) int8_t l1WeightsByGroup[NETWORK_HIDDEN / 4][L1_OUTPUTS * 4];
     // Output-major, 30 inputs per output. Stored in files as integers and
     // converted to float unscaled when read.
     alignas(64) float l2Weights[L2_OUTPUTS * L2_INPUTS];

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "eval/network/layer_stack.h"
 #include "eval/network/network_magic.h"
 
 // Weight arrays are copied straight from the file bytes into the network.
@@ -99,6 +100,7 @@ void readLayerStack(NetworkStream& in, LayerStack& stack) {
         stack.l3Weights[k] = float(l3Weights[k]);
     }
     stack.l3Bias = float(l3Bias);
+    arrangeFirstLayerWeights(stack);
 }
 
 // Undoes the container's scrambling in place: whole key-length blocks of the

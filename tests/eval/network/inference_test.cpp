@@ -51,6 +51,7 @@ void fillRandomNetwork(Network& net, uint64_t seed) {
         for (float& b : stack.l2Biases) b = float(rng.range(-2000, 2000));
         for (float& w : stack.l3Weights) w = float(rng.range(-128, 127));
         stack.l3Bias = float(rng.range(-1000, 1000));
+        arrangeFirstLayerWeights(stack);
     }
 }
 
@@ -284,6 +285,23 @@ std::vector<VectorKernels> vectorKernels() {
     return kernels;
 }
 
+// Every sparse first-layer kernel this build has, the plain one included.
+struct SparseKernel {
+    const char* name;
+    FirstLayerKernel firstLayer;
+};
+
+std::vector<SparseKernel> sparseKernels() {
+    std::vector<SparseKernel> kernels = {{"plain", firstLayerSparseScalar}};
+#if defined(__AVX2__)
+    kernels.push_back({"AVX2", firstLayerSparseVector});
+#endif
+#if defined(__AVX512BW__) && defined(__AVX512VNNI__)
+    kernels.push_back({"AVX-512", firstLayerSparseWide});
+#endif
+    return kernels;
+}
+
 // Random features: `count` of them.
 FeatureList randomFeatures(TestRng& rng, int count) {
     FeatureList list;
@@ -380,6 +398,7 @@ TEST(NetworkKernels, FirstLayerExtremesDoNotSaturate) {
     for (const Case& c : cases) {
         std::fill(std::begin(stack.l1Weights), std::end(stack.l1Weights), c.weight);
         std::fill(std::begin(stack.l1Biases), std::end(stack.l1Biases), 5);
+        arrangeFirstLayerWeights(stack);
         alignas(64) uint8_t bytes[TRANSFORMED_BYTES];
         std::fill(std::begin(bytes), std::end(bytes), c.input);
         alignas(32) int32_t plainSums[L1_OUTPUTS];
@@ -389,6 +408,40 @@ TEST(NetworkKernels, FirstLayerExtremesDoNotSaturate) {
             alignas(32) int32_t vectorSums[L1_OUTPUTS];
             kernels.firstLayer(stack, bytes, vectorSums);
             EXPECT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, vectorSums)) << kernels.name;
+        }
+        for (const SparseKernel& sparse : sparseKernels()) {
+            alignas(64) int32_t sparseSums[L1_OUTPUTS];
+            sparse.firstLayer(stack, bytes, sparseSums);
+            EXPECT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, sparseSums)) << sparse.name;
+        }
+    }
+}
+
+// The sparse kernels skip groups of four zero inputs; whatever the share of
+// such groups, and wherever they lie, the sums are the dense kernel's.
+TEST(NetworkKernels, SparseFirstLayersMatchTheDenseOne) {
+    const Network& net = testNetwork();
+    TestRng rng{23};
+    for (int percentNonZero : {0, 1, 10, 50, 90, 100}) {
+        SCOPED_TRACE(percentNonZero);
+        for (int trial = 0; trial < 4; trial++) {
+            alignas(64) uint8_t bytes[TRANSFORMED_BYTES] = {};
+            for (int g = 0; g < TRANSFORMED_BYTES / 4; g++) {
+                if (rng.range(1, 100) > percentNonZero) continue;
+                // One non-zero byte anywhere in the group is enough to count.
+                bytes[4 * g + rng.range(0, 3)] = uint8_t(rng.range(1, 126));
+                for (int k = 0; k < 4; k++)
+                    if (rng.range(0, 1)) bytes[4 * g + k] = uint8_t(rng.range(0, 126));
+            }
+            for (int s = 0; s < NETWORK_LAYER_STACKS; s++) {
+                alignas(64) int32_t plainSums[L1_OUTPUTS], sparseSums[L1_OUTPUTS];
+                firstLayerScalar(net.stacks[s], bytes, plainSums);
+                for (const SparseKernel& sparse : sparseKernels()) {
+                    sparse.firstLayer(net.stacks[s], bytes, sparseSums);
+                    ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, sparseSums))
+                        << sparse.name << " stack " << s;
+                }
+            }
         }
     }
 }
