@@ -405,7 +405,7 @@ static void runSearch(const SearchLimits& limits) {
 }
 
 // ---------------------------------------------------------------------------
-// Option changes that must wait for the search to end
+// Commands that must wait for the search to end
 
 // Options whose change would pull something from under the running search
 // threads: the network they evaluate with, the table contents they probe,
@@ -422,6 +422,17 @@ static std::vector<std::string> linesAfterSearch;
 // Whether options changed since the search tables were last rebuilt; a
 // change during a search is applied at the next "go".
 static bool searchSettingsPending = false;
+
+// Keeps a line to run once the search has ended; `what` names it in the
+// message. Bounded, so a flood of such lines during a search costs nothing.
+static void holdUntilSearchEnds(const char* line, const char* what) {
+    if (linesAfterSearch.size() < MAX_LINES_AFTER_SEARCH) {
+        linesAfterSearch.emplace_back(line);
+        printOut("info string %s deferred until the search ends\n", what);
+    } else {
+        printOut("info string %s ignored: too many commands held during the search\n", what);
+    }
+}
 
 static bool appliedAfterSearch(const std::string& name) {
     for (const char* option : OPTIONS_APPLIED_AFTER_SEARCH)
@@ -503,15 +514,7 @@ static void setOptionCommand(char** tokens, int count, const char* lineStart, co
             name += tokens[i];
         }
     }
-    if (searching.load() && appliedAfterSearch(name)) {
-        if (linesAfterSearch.size() < MAX_LINES_AFTER_SEARCH) {
-            linesAfterSearch.emplace_back(untouched);
-            printOut("info string %s takes effect when the search ends\n", name.c_str());
-        } else {
-            printOut("info string %s ignored: too many changes during the search\n", name.c_str());
-        }
-        return;
-    }
+    if (searching.load() && appliedAfterSearch(name)) return holdUntilSearchEnds(untouched, name.c_str());
     SetOptionResult result = setOption(name, value);
     if (!result.found) {
         printOut("info string %s not recognized\n", name.c_str());
@@ -611,7 +614,11 @@ void processOneCommand() {
     } else if (std::strcmp(command, "quit") == 0) {
         requestQuit();
     } else if (std::strcmp(command, "perft") == 0) {
-        perftCommand(game, count > 1 ? parseInt32(tokens[1]) : 0);
+        // Run inside a search it would stall the search and count its nodes.
+        if (searching.load())
+            holdUntilSearchEnds(untouched, "perft");
+        else
+            perftCommand(game, count > 1 ? parseInt32(tokens[1]) : 0);
     } else if (std::strcmp(command, "go") == 0) {
         goCommand(tokens, count);
     } else if (std::strcmp(command, "ucinewgame") == 0) {

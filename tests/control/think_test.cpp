@@ -168,18 +168,21 @@ TEST_F(ProtocolSearch, InfiniteSearchAnswersIsreadyAndStopsOnStop) {
 }
 
 // A "setoption" that would replace what the search threads read (here the
-// network and the table contents) is held back until the search has ended,
-// then carried out before anything that came after it.
+// network and the table contents), and "perft", are held back until the
+// search has ended, then carried out before anything that came after them.
 TEST_F(ProtocolSearch, OptionsThatReplaceSearchDataWaitForTheSearchToEnd) {
     engine.send("go infinite");
     ASSERT_TRUE(engine.waitForPrefix("info depth 3", SEARCH_TIMEOUT_MS).has_value());
     engine.send("setoption name weightsfile value /nonexistent/sable.nnue");
     engine.send("setoption name Clear Hash");
+    engine.send("perft 2");
     engine.send("isready");
     ASSERT_TRUE(engine.waitForLine("readyok", SEARCH_TIMEOUT_MS));
-    EXPECT_TRUE(seen("info string weightsfile takes effect when the search ends"));
-    EXPECT_TRUE(seen("info string Clear Hash takes effect when the search ends"));
+    EXPECT_TRUE(seen("info string weightsfile deferred until the search ends"));
+    EXPECT_TRUE(seen("info string Clear Hash deferred until the search ends"));
+    EXPECT_TRUE(seen("info string perft deferred until the search ends"));
     EXPECT_FALSE(seen("info string Clearing Hash"));
+    EXPECT_FALSE(seen("400, MNPS="));
     EXPECT_EQ(engine.errorText().find("not found"), std::string::npos);
 
     engine.send("stop");
@@ -189,9 +192,13 @@ TEST_F(ProtocolSearch, OptionsThatReplaceSearchDataWaitForTheSearchToEnd) {
     auto best = std::find_if(lines.begin(), lines.end(),
                              [](const std::string& l) { return startsWith(l, "bestmove"); });
     auto cleared = std::find(lines.begin(), lines.end(), "info string Clearing Hash");
+    auto counted = std::find_if(lines.begin(), lines.end(),
+                                [](const std::string& l) { return startsWith(l, "400, MNPS="); });
     ASSERT_NE(best, lines.end());
     ASSERT_NE(cleared, lines.end());
+    ASSERT_NE(counted, lines.end());
     EXPECT_LT(best, cleared);
+    EXPECT_LT(cleared, counted);
     EXPECT_NE(engine.errorText().find("\"/nonexistent/sable.nnue\" not found"), std::string::npos);
 }
 
