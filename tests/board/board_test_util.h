@@ -88,3 +88,17 @@ inline std::string moveText(Move m) {
     moveToText(m, text);
     return text;
 }
+
+// Whether the move of a "bestmove" line is legal after `moves` from the start.
+inline bool bestMoveIsLegal(const std::string& line, const std::vector<std::string>& moves) {
+    initBoardTables();
+    static Position game[16];  // up to 15 moves
+    setFromFen(game[0], START_FEN);
+    for (size_t i = 0; i < moves.size(); i++)
+        if (!parseAndMakeMove(game[i], game[i + 1], moves[i].c_str())) return false;
+    std::istringstream words(line);
+    std::string word, move;
+    words >> word >> move;
+    Position child;
+    return parseAndMakeMove(game[moves.size()], child, move.c_str());
+}

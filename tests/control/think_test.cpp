@@ -55,20 +55,6 @@ bool startsWith(const std::string& line, const std::string& prefix) {
     return line.rfind(prefix, 0) == 0;
 }
 
-// Whether the move of a "bestmove" line is legal after `moves` from the start.
-bool bestMoveIsLegal(const std::string& line, const std::vector<std::string>& moves) {
-    initBoardTables();
-    static Position game[16];
-    setFromFen(game[0], START_FEN);
-    for (size_t i = 0; i < moves.size(); i++)
-        if (!parseAndMakeMove(game[i], game[i + 1], moves[i].c_str())) return false;
-    std::istringstream words(line);
-    std::string word, move;
-    words >> word >> move;
-    Position child;
-    return parseAndMakeMove(game[moves.size()], child, move.c_str());
-}
-
 // The score text ("cp 12", "mate -3") of an "info depth" line with a pv.
 std::string scoreOf(const std::string& line) {
     std::smatch m;

@@ -268,20 +268,6 @@ class ProtocolThreads : public ::testing::Test {
     EngineProcess engine;
 };
 
-// Whether the move of a "bestmove" line is legal after `moves` from the start.
-bool bestMoveIsLegal(const std::string& line, const std::vector<std::string>& moves) {
-    initBoardTables();
-    static Position game[16];
-    setFromFen(game[0], START_FEN);
-    for (size_t i = 0; i < moves.size(); i++)
-        if (!parseAndMakeMove(game[i], game[i + 1], moves[i].c_str())) return false;
-    std::istringstream words(line);
-    std::string word, move;
-    words >> word >> move;
-    Position child;
-    return parseAndMakeMove(game[moves.size()], child, move.c_str());
-}
-
 // With two and with three threads (the busy flags of the tree search only
 // come into play beyond two), a depth search and an infinite search that is
 // stopped both answer with a legal move.

@@ -10,6 +10,7 @@
 #include "control/search_thread.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "periodic_check_test_util.h"
 #include "platform/clock.h"
 #include "uci/command_loop.h"
 #include "uci/option_values.h"
@@ -294,11 +295,6 @@ class PeriodicTimeCheck : public TimeBudgetTest {
         searchThreads[0]->stop.store(false);
         pondering.store(0);
     }
-    static bool anyStop(int calls) {
-        bool stop = false;
-        for (int i = 0; i < calls; i++) stop |= periodicCheck();
-        return stop;
-    }
 };
 
 // Past the extension limit the search stops while thread 0 is on its first
@@ -309,18 +305,18 @@ TEST_F(PeriodicTimeCheck, ExtensionLimitWaitsForAPendingFailLow) {
     setupDeadlines(1.0, 1000.0, 0);
     hardLimit = elapsedSeconds() + 1000;
     currentRootMoveNumber = 2;
-    EXPECT_FALSE(anyStop(1024));
+    EXPECT_FALSE(anyPeriodicStop(1024));
     currentRootMoveNumber = 1;
     failLowPending = true;
-    EXPECT_FALSE(anyStop(1024));
+    EXPECT_FALSE(anyPeriodicStop(1024));
     failLowPending = false;
-    EXPECT_TRUE(anyStop(512));
+    EXPECT_TRUE(anyPeriodicStop(512));
     // Pondering: nothing stops for time, not even a set timeUp.
     searchThreads[0]->stop.store(false);
     pondering.store(1);
     timeUp = true;
     hardLimit = 0;
-    EXPECT_FALSE(anyStop(1024));
+    EXPECT_FALSE(anyPeriodicStop(1024));
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "control/search_thread.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "periodic_check_test_util.h"
 #include "platform/clock.h"
 #include "uci/command_loop.h"
 #include "uci/option_values.h"
@@ -27,12 +28,6 @@ class PeriodicCheck : public ::testing::Test {
         searchThreads[0]->stop.store(false);
         pondering.store(0);
     }
-    // Calls the check `calls` times; whether any call asked to stop.
-    static bool anyStop(int calls) {
-        bool stop = false;
-        for (int i = 0; i < calls; i++) stop |= periodicCheck();
-        return stop;
-    }
 };
 
 // Past the hard limit the check stops thread 0 within 512 calls, unless
@@ -40,23 +35,23 @@ class PeriodicCheck : public ::testing::Test {
 TEST_F(PeriodicCheck, StopsAtTheLimitsExceptWhilePondering) {
     hardLimit = elapsedSeconds() - 1;
     pondering.store(1);
-    EXPECT_FALSE(anyStop(2048));
+    EXPECT_FALSE(anyPeriodicStop(2048));
     EXPECT_FALSE(searchThreads[0]->stop.load());
     pondering.store(0);
-    EXPECT_TRUE(anyStop(512));
+    EXPECT_TRUE(anyPeriodicStop(512));
     EXPECT_TRUE(searchThreads[0]->stop.load());
 
     searchThreads[0]->stop.store(false);
     setupDeadlines(NO_TIME_LIMIT, NO_TIME_LIMIT, 0);
-    EXPECT_FALSE(anyStop(2048));
+    EXPECT_FALSE(anyPeriodicStop(2048));
     timeUp = true;
-    EXPECT_TRUE(anyStop(512));
+    EXPECT_TRUE(anyPeriodicStop(512));
 }
 
 // Queued commands run from inside the search: "stop" ends it.
 TEST_F(PeriodicCheck, RunsQueuedCommands) {
     queueInputLine("stop");
-    EXPECT_TRUE(anyStop(512));
+    EXPECT_TRUE(anyPeriodicStop(512));
     EXPECT_TRUE(stopRequested.load());
     stopRequested.store(0);
 }
