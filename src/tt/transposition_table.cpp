@@ -154,6 +154,24 @@ bool isProtected(bool analysisMode, int newDepth, int oldDepth, uint8_t oldBound
     return analysisMode && newDepth < oldDepth && (oldBound & BOUND_KIND_MASK) == BOUND_EXACT;
 }
 
+// The common start of every store. A slot that held another position (or
+// none) is written fresh with the new result; otherwise the evaluation is
+// refreshed. Returns the slot when the store's own rule must still decide
+// what to keep, null when the store is done: written fresh, or the stored
+// result protected by analysis.
+TTEntry* slotToUpdate(TTCluster& cluster, uint32_t key32, int depth, int16_t score, Move move, uint8_t bound,
+                      int16_t eval, uint8_t pvNode, uint16_t generation, bool analysisMode) {
+    bool sameKey;
+    TTEntry& slot = chooseSlot(cluster, key32, sameKey);
+    if (!sameKey) {
+        writeFresh(slot, key32, depth, score, move, bound, eval, pvNode, generation);
+        return nullptr;
+    }
+    slot.eval = eval;
+    if (isProtected(analysisMode, depth, slot.depth, slot.bound)) return nullptr;
+    return &slot;
+}
+
 // A "Hash" change that arrived during a search, waiting for the next "go".
 bool resizePending = false;
 int pendingResizeMb = 0;
@@ -234,23 +252,16 @@ void TranspositionTable::clear() {
 // An evaluation is cheap to recompute, so it never pushes out a real search
 // result that is more than 6 plies deep; it only keeps such entries young.
 void TranspositionTable::storeEval(Key key, int16_t eval, uint8_t pvNode) {
-    uint32_t key32 = uint32_t(key >> 32);
-    bool sameKey;
-    TTEntry& slot = chooseSlot(*clusterOf(key), key32, sameKey);
-    if (!sameKey) {
-        writeFresh(slot, key32, DEPTH_EVAL_ONLY, 0, MOVE_NONE, BOUND_NONE, eval, pvNode, generation);
-        return;
-    }
-    int oldDepth = slot.depth;
-    uint8_t oldBound = slot.bound;
-    slot.eval = eval;
-    if (isProtected(analysisMode, DEPTH_EVAL_ONLY, oldDepth, oldBound)) return;
+    TTEntry* slot = slotToUpdate(*clusterOf(key), uint32_t(key >> 32), DEPTH_EVAL_ONLY, 0, MOVE_NONE,
+                                 BOUND_NONE, eval, pvNode, generation, analysisMode);
+    if (!slot) return;
+    int oldDepth = slot->depth;
     if (DEPTH_EVAL_ONLY + 12 <= oldDepth) {
-        slot.generation = generation;
-        if ((oldBound & BOUND_KIND_MASK) == BOUND_EXACT) return;
+        slot->generation = generation;
+        if ((slot->bound & BOUND_KIND_MASK) == BOUND_EXACT) return;
         if (DEPTH_EVAL_ONLY < oldDepth - 12) return;
     }
-    overwrite(slot, DEPTH_EVAL_ONLY, 0, slot.move, BOUND_NONE, pvNode, generation);
+    overwrite(*slot, DEPTH_EVAL_ONLY, 0, slot->move, BOUND_NONE, pvNode, generation);
 }
 
 // A much shallower fail-high still brings a useful move (and keeps the entry
@@ -258,86 +269,54 @@ void TranspositionTable::storeEval(Key key, int16_t eval, uint8_t pvNode) {
 // shallower and the stored result is not tighter.
 void TranspositionTable::storeLowerBound(Key key, int depth, int16_t score, Move move, int16_t eval,
                                          uint8_t pvNode) {
-    uint32_t key32 = uint32_t(key >> 32);
-    bool sameKey;
-    TTEntry& slot = chooseSlot(*clusterOf(key), key32, sameKey);
-    if (!sameKey) {
-        writeFresh(slot, key32, depth, score, move, BOUND_LOWER, eval, pvNode, generation);
-        return;
-    }
-    int oldDepth = slot.depth;
-    uint8_t oldBound = slot.bound;
-    int oldScore = slot.score;
-    slot.eval = eval;
-    if (isProtected(analysisMode, depth, oldDepth, oldBound)) return;
-    if (move == MOVE_NONE) move = slot.move;
+    TTEntry* slot = slotToUpdate(*clusterOf(key), uint32_t(key >> 32), depth, score, move, BOUND_LOWER, eval,
+                                 pvNode, generation, analysisMode);
+    if (!slot) return;
+    int oldDepth = slot->depth;
+    if (move == MOVE_NONE) move = slot->move;
     if (depth + 12 <= oldDepth) {
-        slot.move = move;
-        slot.generation = generation;
-        uint8_t kind = oldBound & BOUND_KIND_MASK;
-        if (kind == BOUND_EXACT || (kind == BOUND_LOWER && oldScore > score)) return;
+        slot->move = move;
+        slot->generation = generation;
+        uint8_t kind = slot->bound & BOUND_KIND_MASK;
+        if (kind == BOUND_EXACT || (kind == BOUND_LOWER && slot->score > score)) return;
         if (depth < oldDepth - 12) return;
     }
-    overwrite(slot, depth, score, move, BOUND_LOWER, pvNode, generation);
+    overwrite(*slot, depth, score, move, BOUND_LOWER, pvNode, generation);
 }
 
 // Like the lower bound, with the roles of the scores mirrored; a fail-low has
 // no best move, so the stored one always survives.
 void TranspositionTable::storeUpperBound(Key key, int depth, int16_t score, int16_t eval, uint8_t pvNode) {
-    uint32_t key32 = uint32_t(key >> 32);
-    bool sameKey;
-    TTEntry& slot = chooseSlot(*clusterOf(key), key32, sameKey);
-    if (!sameKey) {
-        writeFresh(slot, key32, depth, score, MOVE_NONE, BOUND_UPPER, eval, pvNode, generation);
-        return;
-    }
-    int oldDepth = slot.depth;
-    uint8_t oldBound = slot.bound;
-    int oldScore = slot.score;
-    slot.eval = eval;
-    if (isProtected(analysisMode, depth, oldDepth, oldBound)) return;
+    TTEntry* slot = slotToUpdate(*clusterOf(key), uint32_t(key >> 32), depth, score, MOVE_NONE, BOUND_UPPER,
+                                 eval, pvNode, generation, analysisMode);
+    if (!slot) return;
+    int oldDepth = slot->depth;
     if (depth + 12 <= oldDepth) {
-        slot.generation = generation;
-        uint8_t kind = oldBound & BOUND_KIND_MASK;
-        if (kind == BOUND_EXACT || (kind <= BOUND_UPPER && oldScore < score)) return;
+        slot->generation = generation;
+        uint8_t kind = slot->bound & BOUND_KIND_MASK;
+        if (kind == BOUND_EXACT || (kind <= BOUND_UPPER && slot->score < score)) return;
         if (depth < oldDepth - 12) return;
     }
-    overwrite(slot, depth, score, slot.move, BOUND_UPPER, pvNode, generation);
+    overwrite(*slot, depth, score, slot->move, BOUND_UPPER, pvNode, generation);
 }
 
 // An exact score is the most a search can say, so it always replaces the
 // stored result (unless analysis protects a deeper exact one).
 void TranspositionTable::storeExact(Key key, int depth, int16_t score, Move move, int16_t eval,
                                     uint8_t pvNode) {
-    uint32_t key32 = uint32_t(key >> 32);
-    bool sameKey;
-    TTEntry& slot = chooseSlot(*clusterOf(key), key32, sameKey);
-    if (!sameKey) {
-        writeFresh(slot, key32, depth, score, move, BOUND_EXACT, eval, pvNode, generation);
-        return;
-    }
-    int oldDepth = slot.depth;
-    uint8_t oldBound = slot.bound;
-    slot.eval = eval;
-    if (isProtected(analysisMode, depth, oldDepth, oldBound)) return;
-    overwrite(slot, depth, score, move != MOVE_NONE ? move : slot.move, BOUND_EXACT, pvNode, generation);
+    TTEntry* slot = slotToUpdate(*clusterOf(key), uint32_t(key >> 32), depth, score, move, BOUND_EXACT, eval,
+                                 pvNode, generation, analysisMode);
+    if (!slot) return;
+    overwrite(*slot, depth, score, move != MOVE_NONE ? move : slot->move, BOUND_EXACT, pvNode, generation);
 }
 
 // A final score (mate or stalemate on the board) holds at any depth; it
 // carries no move, so a stored one is kept for move ordering.
 void TranspositionTable::storeFinal(Key key, int depth, int16_t score, int16_t eval, uint8_t pvNode) {
-    uint32_t key32 = uint32_t(key >> 32);
-    bool sameKey;
-    TTEntry& slot = chooseSlot(*clusterOf(key), key32, sameKey);
-    if (!sameKey) {
-        writeFresh(slot, key32, depth, score, MOVE_NONE, BOUND_FINAL, eval, pvNode, generation);
-        return;
-    }
-    int oldDepth = slot.depth;
-    uint8_t oldBound = slot.bound;
-    slot.eval = eval;
-    if (isProtected(analysisMode, depth, oldDepth, oldBound)) return;
-    overwrite(slot, depth, score, slot.move, BOUND_FINAL, pvNode, generation);
+    TTEntry* slot = slotToUpdate(*clusterOf(key), uint32_t(key >> 32), depth, score, MOVE_NONE, BOUND_FINAL,
+                                 eval, pvNode, generation, analysisMode);
+    if (!slot) return;
+    overwrite(*slot, depth, score, slot->move, BOUND_FINAL, pvNode, generation);
 }
 
 // Marks (1) or unmarks (0) a position as being searched, so that other threads
