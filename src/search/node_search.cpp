@@ -215,6 +215,17 @@ Move returnMoveOf(const Position& pos) {
     return encodeMove(now, home);
 }
 
+// After the move loop, when a move beat alpha: the captures tried learn
+// from it, and the quiet moves too when it was quiet, the side was not in
+// check and the static evaluation was above `quietFloor` (a node far below
+// the window says little about which quiet move is good).
+void learnFromBestMove(const Position& pos, Move bestMove, const Move* captures, int captureCount,
+                       const Move* quiets, int quietCount, int d, bool inCheck, Score quietFloor) {
+    updateCaptureStats(pos, bestMove, captures, captureCount, d);
+    if (!isTacticalMove(pos, bestMove) && !inCheck && pos.staticEval > quietFloor)
+        updateQuietStats(pos, bestMove, quiets, quietCount, d);
+}
+
 }  // namespace
 
 // The principal-variation node search. Every node of the full-window line
@@ -480,11 +491,8 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
     if (stopped(thread)) return 0;
 
     // Step 18. History updates.
-    if (bestMove != MOVE_NONE) {
-        updateCaptureStats(pos, bestMove, captures, captureCount, d);
-        if (!isTacticalMove(pos, bestMove) && !inCheck && pos.staticEval > alpha - 192)
-            updateQuietStats(pos, bestMove, quiets, quietCount, d);
-    }
+    if (bestMove != MOVE_NONE)
+        learnFromBestMove(pos, bestMove, captures, captureCount, quiets, quietCount, d, inCheck, alpha - 192);
 
     // Step 19. No legal move: mate or stalemate, final at any depth.
     if (madeCount == 0) {
@@ -878,11 +886,8 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
     if (stopped(thread)) return 0;
 
     // Step 27. History updates.
-    if (bestMove != MOVE_NONE) {
-        updateCaptureStats(pos, bestMove, captures, captureCount, d);
-        if (!isTacticalMove(pos, bestMove) && !inCheck && pos.staticEval > beta - 60)
-            updateQuietStats(pos, bestMove, quiets, quietCount, d);
-    }
+    if (bestMove != MOVE_NONE)
+        learnFromBestMove(pos, bestMove, captures, captureCount, quiets, quietCount, d, inCheck, beta - 60);
 
     // Step 28. No move made. With every move on offer that is mate or
     // stalemate, final at any depth. When moves were left out on purpose
