@@ -38,12 +38,7 @@ class NodeSearch : public ::testing::Test {
     }
 
     void SetUp() override {
-        transpositionTable.clear();
-        resetHistoryTable(thread().history);
-        resetSearchState();
-        thread().stop.store(false);
-        thread().nodes.store(0);
-        thread().iteration = 0;
+        resetThreadZeroForSearch(0);
         // No clock: the periodic check must never stop these searches.
         hardLimit = extendLimit = NO_TIME_LIMIT;
         timeUp = false;

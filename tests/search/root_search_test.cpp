@@ -37,12 +37,7 @@ class RootSearch : public ::testing::Test {
     }
 
     void SetUp() override {
-        transpositionTable.clear();
-        resetHistoryTable(thread().history);
-        resetSearchState();
-        thread().stop.store(false);
-        thread().nodes.store(0);
-        thread().iteration = 1;
+        resetThreadZeroForSearch(1);
         searchStartTime = 0;
         setupDeadlines(NO_TIME_LIMIT, NO_TIME_LIMIT, 0);
         quietSearch = true;

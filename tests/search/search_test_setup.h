@@ -9,10 +9,24 @@
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
+#include "search/history.h"
+#include "search/search_state.h"
 #include "search/search_tables.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
 #include "uci/option_values.h"
+
+// Thread 0 as a fresh search finds it: empty table, histories and search
+// state at their start, no stop, no nodes counted, on `iteration`.
+inline void resetThreadZeroForSearch(int iteration) {
+    SearchThread& thread = *searchThreads[0];
+    transpositionTable.clear();
+    resetHistoryTable(thread.history);
+    resetSearchState();
+    thread.stop.store(false);
+    thread.nodes.store(0);
+    thread.iteration = iteration;
+}
 
 inline void initSearchTestEngine() {
     initMaterialWeights();
