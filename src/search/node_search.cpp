@@ -158,14 +158,6 @@ inline bool isTacticalTableMove(const Position& pos, Move m) {
     return kind != CASTLING && (pos.pieces[~pos.sideToMove()][0] & squareBB(moveTo(m)));
 }
 
-// A table move that takes an enemy piece (en passant included) or promotes to
-// a queen: the kind of move that wins clearly when it wins at all.
-inline bool isTableCaptureOrQueening(const Position& pos, Move m) {
-    return m != MOVE_NONE &&
-           (moveKind(m) == PROMO_QUEEN || moveKind(m) == EN_PASSANT ||
-            (moveKind(m) != CASTLING && (pos.pieces[~pos.sideToMove()][0] & squareBB(moveTo(m)))));
-}
-
 // A pawn move from the opponent's half of the board (ranks 5 to 8 for White).
 inline bool isAdvancedPawnMove(const Position& pos, Move m) {
     Square from = moveFrom(m);
