@@ -255,12 +255,12 @@ void setFromFen(Position& out, const char* fen) {
     // Step 13: the move counters are not read.
 }
 
-void writeFen(const Position& pos, char* out) {
+char* writePlacement(const uint8_t board[64], char* out) {
     char* o = out;
     for (int rank = 7; rank >= 0; rank--) {
         int empty = 0;
         for (int file = 0; file < 8; file++) {
-            Piece p = pos.board[makeSquare(file, rank)];
+            Piece p = board[makeSquare(file, rank)];
             if (!p) {
                 empty++;
                 continue;
@@ -272,6 +272,12 @@ void writeFen(const Position& pos, char* out) {
         if (empty) *o++ = char('0' + empty);
         if (rank) *o++ = '/';
     }
+    *o = '\0';
+    return o;
+}
+
+void writeFen(const Position& pos, char* out) {
+    char* o = writePlacement(pos.board, out);
     o += std::sprintf(o, pos.sideToMove() == WHITE ? " w " : " b ");
     if (pos.castleLost == 15) *o++ = '-';
     for (int r = 0; r < 4; r++)

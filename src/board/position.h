@@ -96,6 +96,10 @@ void refreshPhaseAndPsq(Position& pos);
 // Returns null for a playable position, else a short reason why it is not.
 const char* positionProblem(const Position& pos);
 
+// Writes the piece-placement field of a FEN for a 64-square board (a1 first)
+// into `out` and returns the end of the text (its terminating zero).
+char* writePlacement(const uint8_t board[64], char* out);
+
 // Writes the FEN of a position into `out` (at least 100 bytes).
 void writeFen(const Position& pos, char* out);
 

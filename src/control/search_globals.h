@@ -12,3 +12,6 @@ extern std::atomic<uint8_t> pondering;      // searching in ponder mode until "p
 extern int32_t ponderCounter;
 extern double moveTimeLimit;  // "go movetime", seconds; 0 = none
 extern int64_t nodeLimit;     // "go nodes"; -1 = none
+// A soft node limit for the data generator: iterative deepening ends after
+// the iteration in which thread 0 passes it (0 = none). "go" never sets it.
+extern int64_t softNodeLimit;

@@ -34,6 +34,8 @@ RootMove rootMoves[MAX_ROOT_MOVES + 1];
 int32_t rootMoveCount = 0;
 char bestMoveText[6] = "0000";
 char ponderMoveText[6] = "";
+Move resultMove = MOVE_NONE;
+Score resultScore = SCORE_NONE;
 
 // ---------------------------------------------------------------------------
 // Root preparation
@@ -320,8 +322,11 @@ static void iterate(Position& root, double targetTime, int32_t depthLimit, bool 
         Score score = state.iterationScore[iteration];
         adjustContempt(score, rootSide);
         quitIfRequested();
-        if (score > -SCORE_NONE && state.iterationPv[iteration][0] != MOVE_NONE)
+        if (score > -SCORE_NONE && state.iterationPv[iteration][0] != MOVE_NONE) {
             setBestMoveFromPv(state.iterationPv[iteration]);
+            resultMove = state.iterationPv[iteration][0];
+            resultScore = state.iterationScore[iteration];
+        }
 
         afterIteration(iteration, score, state.iterationScore[iteration - 1], score, root.phase, targetTime,
                        rootMoveCount, main.stop.load());
@@ -332,6 +337,7 @@ static void iterate(Position& root, double targetTime, int32_t depthLimit, bool 
         if (timeUp && !pondering.load()) return;
         if (std::abs(score) >= MATE_BOUND && targetTime < 31000001.0 && depthLimit < 99) return;
         if (nodeCap != 0 && main.nodes.load() > uint64_t(nodeCap)) return;
+        if (softNodeLimit != 0 && main.nodes.load() > uint64_t(softNodeLimit)) return;
         if (iteration >= depthLimit || iteration > 98) return;
     }
 }
@@ -372,6 +378,8 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     logSearchStart(rootPosition, targetTime, depthLimit);
     std::strcpy(bestMoveText, "0000");
     ponderMoveText[0] = '\0';
+    resultMove = MOVE_NONE;
+    resultScore = SCORE_NONE;
 
     rootTbScore = NO_ROOT_TB_SCORE;
     tbRootCardinality = 0;

@@ -27,6 +27,12 @@ extern int32_t rootMoveCount;
 extern char bestMoveText[6];
 extern char ponderMoveText[6];
 
+// The best move of the last search and its score from the root side's view
+// (the score of the last iteration that gave a best move; SCORE_NONE when no
+// iteration did), for callers that search without reading "bestmove".
+extern Move resultMove;
+extern Score resultScore;
+
 // Searches `root` and prints "bestmove". targetTime and maxTime are seconds
 // (NO_TIME_LIMIT for none), depthLimit the last iteration (99 = none),
 // searchMovesText the "searchmoves" texts each followed by a blank (empty =

@@ -4,25 +4,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "board/bitboard.h"
-#include "board/sliding_attacks.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 #include "control/thread_pool.h"
-#include "eval/eval_hash_tables.h"
-#include "eval/eval_weights.h"
-#include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/network_commands.h"
-#include "eval/special_material.h"
 #include "platform/clock.h"
 #include "platform/console_signals.h"
 #include "search/bench.h"
-#include "search/search_tables.h"
-#include "tt/transposition_table.h"
 #include "uci/command_loop.h"
+#include "uci/engine_startup.h"
 #include "uci/engine_state.h"
-#include "uci/option_table.h"
 #include "uci/option_values.h"
 #include "uci/output.h"
 
@@ -65,40 +55,10 @@ int main(int argc, char** argv) {
     std::fflush(nullptr);
     entryTime = elapsedSeconds();
 
-    buildRandomSeed();
-    fillPowerTables();
-    seedSearchRandom();
     benchMode = argc > 1 && std::strcmp(argv[1], "bench") == 0;
-    initSlidingAttacks();
-    fillRule50Scale();
-    // One search thread until "Threads" says otherwise. The Monte-Carlo node
-    // store and the thread pool are built here once they exist.
-    activeThreads = 1;
-
     printOut("%s %s %s\n", ENGINE_NAME, ENGINE_VERSION, BANNER_CREDIT);
     printOut("using hardware POPCNT\n");
-
-    // Values read before the option table exists.
-    hashSizeMb = 256;
-    nodeLimit = -1;
-    // The opening book is opened here once it exists.
-    initRayTables();
-    buildOptionTable();
-    initSearchTables();
-    // Evaluation tables: weights, special material table, the KPK bitbase and
-    // the thread pool for one thread (thread 0's material and pawn hash).
-    // Then the tablebases (once they exist), the transposition table and the
-    // built-in network, in that order.
-    initMaterialWeights();
-    buildSpecialMaterialTable();
-    buildKpkBitbase();
-    resizeThreads();
-    installTTOptionHooks();
-    if (hashSizeMb > 0) {
-        transpositionTable.resize(hashSizeMb);
-        hashAllocatedMb = hashSizeMb;
-    }
-    loadNetwork();
+    startUpEngine();
 
     if (argc > 1 && (std::strcmp(argv[1], "nndebug") == 0 || std::strcmp(argv[1], "nneval") == 0 ||
                      std::strcmp(argv[1], "nntest") == 0))
