@@ -10,7 +10,7 @@ import sys
 import time
 
 engine = sys.argv[1] if len(sys.argv) > 1 else "build/sable"
-suite = sys.argv[2] if len(sys.argv) > 2 else "../shared/data/perft.epd"
+suite = sys.argv[2] if len(sys.argv) > 2 else "tests/data/perft.epd"
 
 proc = subprocess.Popen([engine], stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, bufsize=1)
 
