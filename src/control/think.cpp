@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "board/make_move.h"
+#include "board/movegen.h"
 #include "control/contempt.h"
 #include "control/periodic_check.h"
 #include "control/search_globals.h"
@@ -249,7 +250,28 @@ static void setBestMoveFromPv(const Move* pv) {
     if (pv[1] != MOVE_NONE)
         moveToText(pv[1], ponderMoveText);
     else
-        std::strcpy(ponderMoveText, "0000");
+        ponderMoveText[0] = '\0';
+}
+
+// A principal variation of one move leaves the expected reply open. The table
+// usually holds the reply that the search found after the best move; take it
+// when it is a legal move there. Without one the ponder part is left out: a
+// front-end that ponders would otherwise set up a null move.
+// Making the two moves counts nodes; the search's count is put back.
+static void takePonderMoveFromTable(const Position& root) {
+    if (ponderMoveText[0] || std::strcmp(bestMoveText, "0000") == 0) return;
+    SearchThread& main = *searchThreads[root.threadIndex];
+    uint64_t nodes = main.nodes.load();
+    static Position afterBest, afterReply;
+    TTEntry entry;
+    if (parseAndMakeMove(root, afterBest, bestMoveText) && transpositionTable.probe(afterBest.key, entry) &&
+        entry.move != MOVE_NONE) {
+        afterBest.checkers = computeCheckers(afterBest);
+        Move reply = entry.move;
+        if (isPseudoLegal(afterBest, reply) && makeMove(afterBest, afterReply, reply))
+            moveToText(reply, ponderMoveText);
+    }
+    main.nodes.store(nodes);
 }
 
 // "quit" during a search ends the program at once, without "bestmove".
@@ -407,6 +429,7 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
         moveToText(Move(rootMoves[0].move), bestMoveText);
 
     waitForPonderhitOrStop(infinite);
+    takePonderMoveFromTable(rootPosition);
     if (!quietSearch) printResult();
     searching.store(0);
     main.iteration = 0;

@@ -150,6 +150,38 @@ TEST_F(Protocol, GoAnswersWithALegalMove) {
     EXPECT_TRUE(isLegalAfter("4k3/8/8/8/8/8/4P3/4K3 w - -", {"e1d1", "e8d8"}, move)) << move;
 }
 
+// The expected reply is a legal move after the best move, or left out; never
+// the null move, which a pondering front-end would set up. Shallow searches
+// give one-move principal variations, where the reply comes from the table.
+TEST_F(Protocol, PonderMoveIsALegalReplyOrLeftOut) {
+    struct Case {
+        const char* fen;
+        const char* go;
+    };
+    const Case cases[] = {
+        {START_FEN, "go depth 1"},
+        {START_FEN, "go depth 2"},
+        {START_FEN, "go depth 5"},
+        {"6k1/5ppp/8/8/8/8/5PPP/3R2K1 w - - 0 1", "go depth 4"},  // mate in one
+        {"7k/8/8/8/8/8/8/K5Q1 w - - 0 1", "go depth 1"},
+        {"r1bqkbnr/pppp1ppp/2n5/4p3/4P3/5N2/PPPP1PPP/RNBQKB1R w KQkq - 2 3", "go nodes 3000"},
+    };
+    for (const Case& c : cases) {
+        engine.send(std::string("position fen ") + c.fen);
+        engine.send(c.go);
+        std::string answer = bestMove();
+        std::istringstream words(answer);
+        std::string best, ponderWord, ponder;
+        words >> best >> ponderWord >> ponder;
+        EXPECT_TRUE(isLegalAfter(c.fen, {}, best)) << c.fen << ": " << answer;
+        if (ponderWord.empty()) continue;
+        EXPECT_EQ(ponderWord, "ponder") << answer;
+        EXPECT_NE(ponder, "0000") << c.fen;
+        // A mate leaves no reply; any other ponder move must be legal.
+        EXPECT_TRUE(isLegalAfter(c.fen, {best}, ponder)) << c.fen << ": " << answer;
+    }
+}
+
 TEST_F(Protocol, GoWithNoLegalMoveAnswersNullMove) {
     for (const char* fen : {"rnb1kbnr/pppp1ppp/8/4p3/6Pq/5P2/PPPPP2P/RNBQKBNR w KQkq - 1 3",  // mated
                             "7k/5Q2/6K1/8/8/8/8/8 b - - 0 1"}) {                              // stalemate
