@@ -31,11 +31,8 @@
 //
 // Regenerate the committed block:
 //   build/tools/make_network --block src/eval/network/default.nnz --check
-#include <zlib.h>
-
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -45,43 +42,19 @@
 #include <vector>
 
 #include "eval/network/network.h"
+#include "training/network_export.h"
+#include "training/reference_eval.h"
 
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "the image is written as in memory");
-
-constexpr int FEATURES = NETWORK_FEATURES;
 constexpr int HIDDEN = NETWORK_HIDDEN;
 constexpr int HALF = HIDDEN / 2;
 constexpr int BUCKETS = NETWORK_PSQT_BUCKETS;
 constexpr int STACKS = NETWORK_LAYER_STACKS;
-constexpr int L2_ROW = 32;  // L2 rows are stored 32 wide, the last two unused
 constexpr int PLANE = 704;  // features per king bucket
 constexpr int KING_PLANE = 640;
 
 enum PieceKind { PAWN_K, KNIGHT_K, BISHOP_K, ROOK_K, QUEEN_K, KING_K };
-
-// The network image in memory, field by field as the plain format orders them.
-struct LayerStackImage {
-    uint32_t hash = 0;
-    std::array<int32_t, 16> l1Biases{};
-    std::vector<int8_t> l1Weights = std::vector<int8_t>(16 * HIDDEN);  // output-major
-    std::array<int32_t, 32> l2Biases{};
-    std::array<int8_t, 32 * L2_ROW> l2Weights{};  // row k: inputs 0..29, then 2 unused
-    int32_t l3Bias = 0;
-    std::array<int8_t, 32> l3Weights{};
-};
-
-struct NetworkImage {
-    uint32_t version = 1;
-    uint32_t hash = 0;
-    std::string description = NETWORK_DESCRIPTION;
-    uint32_t transformerHash = 0;
-    std::vector<int16_t> ftBiases = std::vector<int16_t>(HIDDEN);
-    std::vector<int16_t> ftWeights = std::vector<int16_t>(size_t(FEATURES) * HIDDEN);  // feature-major
-    std::vector<int32_t> psqt = std::vector<int32_t>(size_t(FEATURES) * BUCKETS);      // feature-major
-    std::array<LayerStackImage, STACKS> stacks;
-};
 
 // ---------------------------------------------------------------------------
 // Board geometry in the network's oriented frame: the viewer's own pieces
@@ -104,11 +77,6 @@ int chebyshev(int a, int b) {
     return std::max(std::abs(fileOf(a) - fileOf(b)), std::abs(rankOf(a) - rankOf(b)));
 }
 
-// King bucket of an oriented king square on files e-h: e1 31, f1 30, g1 29,
-// h1 28, e2 27, ... h8 0; -1 on files a-d, where an oriented king never is.
-int kingBucketOf(int s) {
-    return fileOf(s) < 4 ? -1 : 35 - 4 * rankOf(s) - fileOf(s);
-}
 // The oriented king square that a king bucket stands for.
 int kingSquareOfBucket(int kb) {
     return 4 + (31 - kb) % 4 + 8 * ((31 - kb) / 4);
@@ -331,125 +299,6 @@ NetworkImage buildNetwork() {
 }
 
 // ---------------------------------------------------------------------------
-// Plain image writing and reading.
-
-template <typename T>
-void put(std::vector<uint8_t>& out, const T* values, size_t count) {
-    const uint8_t* bytes = reinterpret_cast<const uint8_t*>(values);
-    out.insert(out.end(), bytes, bytes + sizeof(T) * count);
-}
-template <typename T>
-void put(std::vector<uint8_t>& out, T value) {
-    put(out, &value, 1);
-}
-
-std::vector<uint8_t> writePlain(const NetworkImage& net) {
-    std::vector<uint8_t> out;
-    out.reserve(PLAIN_IMAGE_FIXED_BYTES + net.description.size());
-    put(out, net.version);
-    put(out, net.hash);
-    put(out, uint32_t(net.description.size()));
-    put(out, net.description.data(), net.description.size());
-    put(out, net.transformerHash);
-    put(out, net.ftBiases.data(), net.ftBiases.size());
-    put(out, net.ftWeights.data(), net.ftWeights.size());
-    put(out, net.psqt.data(), net.psqt.size());
-    for (const LayerStackImage& st : net.stacks) {
-        put(out, st.hash);
-        put(out, st.l1Biases.data(), st.l1Biases.size());
-        put(out, st.l1Weights.data(), st.l1Weights.size());
-        put(out, st.l2Biases.data(), st.l2Biases.size());
-        put(out, st.l2Weights.data(), st.l2Weights.size());
-        put(out, st.l3Bias);
-        put(out, st.l3Weights.data(), st.l3Weights.size());
-    }
-    return out;
-}
-
-// Reads the fields in order; false when the bytes run out or the description
-// is not the network's.
-struct Reader {
-    const std::vector<uint8_t>& in;
-    size_t pos = 0;
-    bool ok = true;
-
-    template <typename T>
-    void get(T* values, size_t count) {
-        size_t bytes = sizeof(T) * count;
-        if (!ok || in.size() - pos < bytes) {
-            ok = false;
-            return;
-        }
-        std::memcpy(values, in.data() + pos, bytes);
-        pos += bytes;
-    }
-    template <typename T>
-    void get(T& value) {
-        get(&value, 1);
-    }
-};
-
-bool readPlain(const std::vector<uint8_t>& bytes, NetworkImage& net) {
-    Reader r{bytes};
-    uint32_t length = 0;
-    r.get(net.version);
-    r.get(net.hash);
-    r.get(length);
-    if (!r.ok || length > bytes.size()) return false;
-    net.description.assign(length, '\0');
-    r.get(net.description.data(), length);
-    if (!r.ok || net.description != NETWORK_DESCRIPTION) return false;
-    r.get(net.transformerHash);
-    r.get(net.ftBiases.data(), net.ftBiases.size());
-    r.get(net.ftWeights.data(), net.ftWeights.size());
-    r.get(net.psqt.data(), net.psqt.size());
-    for (LayerStackImage& st : net.stacks) {
-        r.get(st.hash);
-        r.get(st.l1Biases.data(), st.l1Biases.size());
-        r.get(st.l1Weights.data(), st.l1Weights.size());
-        r.get(st.l2Biases.data(), st.l2Biases.size());
-        r.get(st.l2Weights.data(), st.l2Weights.size());
-        r.get(st.l3Bias);
-        r.get(st.l3Weights.data(), st.l3Weights.size());
-    }
-    return r.ok;
-}
-
-// The built-in block: uncompressed size, compressed length, zlib stream.
-std::vector<uint8_t> compressBlock(const std::vector<uint8_t>& plain) {
-    uLongf length = compressBound(plain.size());
-    std::vector<uint8_t> block(8 + length);
-    if (compress2(block.data() + 8, &length, plain.data(), plain.size(), 9) != Z_OK) return {};
-    uint32_t header[2] = {uint32_t(plain.size()), uint32_t(length)};
-    std::memcpy(block.data(), header, sizeof header);
-    block.resize(8 + length);
-    return block;
-}
-
-bool inflateBlock(const std::vector<uint8_t>& block, std::vector<uint8_t>& plain) {
-    if (block.size() < 8) return false;
-    uint32_t header[2];
-    std::memcpy(header, block.data(), sizeof header);
-    if (block.size() - 8 != header[1]) return false;
-    plain.assign(header[0], 0);
-    uLongf length = header[0];
-    return uncompress(plain.data(), &length, block.data() + 8, header[1]) == Z_OK && length == header[0];
-}
-
-bool readFile(const std::string& path, std::vector<uint8_t>& out) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    out.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return !in.bad();
-}
-
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-    return bool(out);
-}
-
-// ---------------------------------------------------------------------------
 // Reference evaluation: the network's integer inference written out plainly
 // (a full refresh for both perspectives, no incremental updates), used to
 // check a network image independently of the engine's own inference.
@@ -502,69 +351,19 @@ struct Evaluation {
     int pawns = 0;
 };
 
-int featureIndex(int perspective, int kingSquare, int piece, int s) {
-    int orient = (fileOf(kingSquare) < 4 ? 7 : 0) ^ (perspective == 1 ? 56 : 0);
-    int type = piece & 7, colour = piece >> 3;
-    int offset = type == 6 ? KING_PLANE : 128 * (type - 1) + (colour == perspective ? 0 : 64);
-    return PLANE * kingBucketOf(kingSquare ^ orient) + offset + (s ^ orient);
-}
-
-Evaluation referenceEvaluate(const NetworkImage& net, const Board& board) {
+// The shared integer reference, plus the phase and pawn count the
+// evaluation entry's scaling needs.
+Evaluation evaluateBoard(const NetworkImage& net, const Board& board) {
     Evaluation e;
-    int kingSquare[2] = {-1, -1};
-    constexpr int phaseWeight[7] = {0, 0, 3, 4, 8, 18, 0};
+    constexpr int phaseWeight[8] = {0, 0, 3, 4, 8, 18, 0, 0};
     for (int s = 0; s < 64; ++s) {
-        int p = board.piece[s];
-        if ((p & 7) == 6) kingSquare[p >> 3] = s;
-        e.phase += phaseWeight[p & 7];
-        e.pawns += (p & 7) == 1;
+        e.phase += phaseWeight[board.piece[s] & 7];
+        e.pawns += (board.piece[s] & 7) == 1;
     }
-    std::vector<int16_t> acc[2];
-    int32_t psqtAcc[2][BUCKETS] = {};
-    for (int persp = 0; persp < 2; ++persp) {
-        acc[persp] = net.ftBiases;
-        for (int s = 0; s < 64; ++s) {
-            if (!board.piece[s]) continue;
-            size_t f = size_t(featureIndex(persp, kingSquare[persp], board.piece[s], s));
-            for (int j = 0; j < HIDDEN; ++j)
-                acc[persp][j] = int16_t(acc[persp][j] + net.ftWeights[f * HIDDEN + j]);
-            for (int b = 0; b < BUCKETS; ++b) psqtAcc[persp][b] += net.psqt[f * BUCKETS + b];
-        }
-    }
-    e.bucket = (std::min(e.phase, 95) * 171) >> 11;
-    int us = board.sideToMove, them = us ^ 1;
-
-    std::vector<int> out(HIDDEN);
-    for (int half = 0; half < 2; ++half) {
-        const std::vector<int16_t>& a = acc[half == 0 ? us : them];
-        for (int j = 0; j < HALF; ++j) {
-            int x = std::clamp<int>(a[j], 0, 127), y = std::clamp<int>(a[j + HALF], 0, 127);
-            out[half * HALF + j] = (x * y) >> 7;
-        }
-    }
-    const LayerStackImage& st = net.stacks[e.bucket];
-    float l1[16];
-    for (int o = 0; o < 16; ++o) {
-        int32_t sum = st.l1Biases[o];
-        for (int j = 0; j < HIDDEN; ++j) sum += out[j] * st.l1Weights[o * HIDDEN + j];
-        l1[o] = float(sum);
-    }
-    int32_t forward = int32_t(l1[15]);
-    float x[30];
-    for (int i = 0; i < 15; ++i) {
-        x[i] = std::min(l1[i] * l1[i] * std::ldexp(1.0f, -19), 127.0f);
-        x[15 + i] = std::min(std::max(l1[i], 0.0f) * std::ldexp(1.0f, -6), 127.0f);
-    }
-    float r = float(st.l3Bias);
-    for (int k = 0; k < 32; ++k) {
-        float z = float(st.l2Biases[k]);
-        for (int i = 0; i < 30; ++i) z += float(st.l2Weights[k * L2_ROW + i]) * x[i];
-        r += float(st.l3Weights[k]) * std::min(std::max(z, 0.0f) * std::ldexp(1.0f, -6), 127.0f);
-    }
-    int32_t propagated = int32_t(r + float((forward * 9600) / 8128));
-    int32_t psqt = (psqtAcc[us][e.bucket] - psqtAcc[them][e.bucket]) / 2;
-    e.raw = (propagated + psqt) / NETWORK_OUTPUT_DIVISOR;
-    e.psqtPart = psqt / NETWORK_OUTPUT_DIVISOR;
+    ReferenceEvaluation r = referenceEvaluate(net, board.piece, board.sideToMove);
+    e.raw = r.raw;
+    e.psqtPart = r.psqtPart / NETWORK_OUTPUT_DIVISOR;
+    e.bucket = r.bucket;
     return e;
 }
 
@@ -623,8 +422,8 @@ bool printChecks(const NetworkImage& net) {
             std::fprintf(stderr, "bad check FEN: %s\n", pos.fen);
             return false;
         }
-        Evaluation e = referenceEvaluate(net, board);
-        Evaluation twin = referenceEvaluate(net, colourFlipped(board));
+        Evaluation e = evaluateBoard(net, board);
+        Evaluation twin = evaluateBoard(net, colourFlipped(board));
         std::printf("%-42s %6d %6d %6d %6d %4d\n", pos.name, e.raw, e.psqtPart, scaledOutput(e),
                     dampedOutput(e), e.bucket);
         if (twin.raw != e.raw) {
@@ -647,7 +446,7 @@ bool printEvaluations(const NetworkImage& net, const std::string& path) {
         if (line.empty()) continue;
         Board board;
         if (!parseFen(line, board)) return false;
-        std::printf("%d\n", referenceEvaluate(net, board).raw);
+        std::printf("%d\n", evaluateBoard(net, board).raw);
     }
     return true;
 }
@@ -684,23 +483,23 @@ int main(int argc, char** argv) {
 
     std::vector<uint8_t> plain;
     if (inputPath.empty()) {
-        plain = writePlain(buildNetwork());
+        plain = writePlainImage(buildNetwork());
     } else {
         NetworkImage net;
-        if (!readFile(inputPath, plain) || !readPlain(plain, net)) {
+        if (!readFileBytes(inputPath, plain) || !readPlainImage(plain, net)) {
             std::fprintf(stderr, "%s: not a plain network image\n", inputPath.c_str());
             return 1;
         }
     }
     if (!fenPath.empty()) {
         NetworkImage net;
-        readPlain(plain, net);
+        readPlainImage(plain, net);
         if (!printEvaluations(net, fenPath)) {
             std::fprintf(stderr, "%s: cannot read the FENs\n", fenPath.c_str());
             return 1;
         }
     }
-    if (!plainPath.empty() && !writeFile(plainPath, plain)) {
+    if (!plainPath.empty() && !writeFileBytes(plainPath, plain)) {
         std::fprintf(stderr, "cannot write %s\n", plainPath.c_str());
         return 1;
     }
@@ -712,7 +511,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::printf("plain image %zu bytes, built-in block %zu bytes\n", plain.size(), block.size());
-    if (!blockPath.empty() && !writeFile(blockPath, block)) {
+    if (!blockPath.empty() && !writeFileBytes(blockPath, block)) {
         std::fprintf(stderr, "cannot write %s\n", blockPath.c_str());
         return 1;
     }
@@ -727,7 +526,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (inflated.size() != PLAIN_IMAGE_FIXED_BYTES + std::strlen(NETWORK_DESCRIPTION) ||
-        !readPlain(inflated, net) || writePlain(net) != inflated) {
+        !readPlainImage(inflated, net) || writePlainImage(net) != inflated) {
         std::fprintf(stderr, "check: the image is not a plain network of the expected size\n");
         return 1;
     }
