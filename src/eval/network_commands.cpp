@@ -10,6 +10,8 @@
 #include "board/movegen.h"
 #include "board/position.h"
 #include "eval/evaluate.h"
+#include "eval/network/accumulator.h"
+#include "eval/network/layer_stack.h"
 #include "eval/network/network_manager.h"
 #include "uci/output.h"
 
@@ -47,7 +49,7 @@ struct MoveValue {
 struct TestRecord {
     uint32_t index;
     uint8_t sideToMove;
-    float evaluation = 0.0f;  // stays 0 here
+    float evaluation = 0.0f;  // the network value in the network check, else 0
     std::vector<MoveValue> moves;
 };
 
@@ -82,7 +84,71 @@ std::string movesText(const TestRecord& record) {
     return text;
 }
 
+// The network value of pos computed the plain way: sums from scratch with
+// scalar loops over every active feature, then the plain transform and first
+// layer. Shares nothing with the incremental updates and vector kernels but
+// the float output layers (which the build's kernels may round differently).
+float plainNetworkValue(const Network& net, const Position& pos) {
+    const FeatureTransformer& ft = *net.transformer;
+    alignas(64) static int16_t sums[2][NETWORK_HIDDEN];
+    int64_t psqt[2] = {0, 0};
+    const int bucket = layerStackBucket(pos);
+    for (Color c : {WHITE, BLACK}) {
+        FeatureList active;
+        collectActiveFeatures(pos, c, active);
+        for (int j = 0; j < NETWORK_HIDDEN; j++) sums[c][j] = ft.biases[j];
+        for (int k = 0; k < active.count; k++) {
+            const int16_t* column = ft.weights + size_t(active.index[k]) * NETWORK_HIDDEN;
+            for (int j = 0; j < NETWORK_HIDDEN; j++) sums[c][j] = int16_t(sums[c][j] + column[j]);
+            psqt[c] += ft.psqtWeights[size_t(active.index[k]) * NETWORK_PSQT_BUCKETS + bucket];
+        }
+    }
+    const Color us = pos.sideToMove(), them = ~us;
+    alignas(64) uint8_t transformed[TRANSFORMED_BYTES];
+    transformScalar(sums[us], sums[them], transformed);
+    alignas(64) int32_t firstLayer[L1_OUTPUTS];
+    firstLayerScalar(net.stacks[bucket], transformed, firstLayer);
+    int64_t positional = outputLayers(net.stacks[bucket], firstLayer);
+    int32_t psqtHalf = int32_t((int64_t(int32_t(psqt[us])) - int64_t(int32_t(psqt[them]))) / 2);
+    return float((positional + psqtHalf) / NETWORK_OUTPUT_DIVISOR);
+}
+
+// The record of one position for the network check: its evaluation and every
+// legal move with the network value of the position after it, computed the
+// engine's way (the root from its sums, each child updated incrementally from
+// the root) or the plain way (everything from scratch).
+TestRecord networkRecord(const Network& net, Position& root, uint32_t index, bool plain) {
+    TestRecord record{index, uint8_t(root.sideToMove()), 0.0f, {}};
+    record.evaluation = plain ? plainNetworkValue(net, root) : float(networkEvaluate(net, root));
+    MoveEntry list[MAX_MOVES];
+    int n = generateTactical(root, list);
+    n += generateQuiet(root, list + n);
+    static Position child;
+    for (int i = 0; i < n; i++) {
+        if (!makeMove(root, child, list[i].move)) continue;
+        float value = plain ? plainNetworkValue(net, child) : float(networkEvaluate(net, child));
+        record.moves.push_back({list[i].move, value});
+    }
+    return record;
+}
+
 }  // namespace
+
+bool networkPathsAgree(const Network& net, Position& root, uint32_t index) {
+    TestRecord engine = networkRecord(net, root, index, false);
+    TestRecord plain = networkRecord(net, root, index, true);
+    if (std::fabs(engine.evaluation - plain.evaluation) >= 0.001f) {
+        printTo(stderr, "test position failed: %u (evals differ)\n", index);
+        printTo(stderr, "eval values: %f %f\n", double(engine.evaluation), double(plain.evaluation));
+        return false;
+    }
+    if (!sameMoves(engine, plain)) {
+        printTo(stderr, "test position failed: %u (policy values differ)\n", index);
+        printTo(stderr, "\npolicy:\n%s\npolicy:\n%s\n", movesText(engine).c_str(), movesText(plain).c_str());
+        return false;
+    }
+    return true;
+}
 
 void runNnDebug() {
     for (int i = 0; i < 16; i++) {
@@ -132,24 +198,13 @@ bool runNnEval(const char* inputPath, const char* outputPath) {
 }
 
 bool runNnTest() {
+    const Network* net = currentNetwork();
     int count = std::min(TEST_POSITION_COUNT, 128);
     bool passed = true;
-    for (int i = 0; i < count && passed; i++) {
-        Position pos;
+    for (int i = 0; i < count && passed && net; i++) {
+        static Position pos;
         setFromFen(pos, TestPositions[i]);
-        TestRecord withValues = buildRecord(uint32_t(i), pos, true);
-        TestRecord withoutValues = buildRecord(uint32_t(i), pos, false);
-        if (std::fabs(withValues.evaluation - withoutValues.evaluation) >= 0.001f) {
-            printTo(stderr, "test position failed: %d (evals differ)\n", i);
-            printTo(stderr, "eval values: %f %f\n", double(withValues.evaluation),
-                    double(withoutValues.evaluation));
-            passed = false;
-        } else if (!sameMoves(withValues, withoutValues)) {
-            printTo(stderr, "test position failed: %d (policy values differ)\n", i);
-            printTo(stderr, "\npolicy:\n%s\npolicy:\n%s\n", movesText(withValues).c_str(),
-                    movesText(withoutValues).c_str());
-            passed = false;
-        }
+        passed = networkPathsAgree(*net, pos, uint32_t(i));
     }
     printOut("nn test %s\n", passed ? "passed" : "failed");
     return passed;

@@ -22,6 +22,7 @@
 #include "eval/network/features.h"
 #include "eval/network/layer_stack.h"
 #include "eval/network/network.h"
+#include "eval/network_commands.h"
 
 namespace {
 
@@ -616,3 +617,22 @@ TEST(NetworkEvaluate, MirroredAndColourFlippedPositionsEvaluateAlike) {
 }
 
 }  // namespace
+
+// The "nntest" check: the engine's incremental sums and vector kernels against
+// sums from scratch and plain kernels, on a dense random network. Stale sums in
+// the root (an update that went wrong) must make it fail.
+TEST(NetworkSelfCheck, EnginePathAgreesWithPlainPathAndCatchesStaleSums) {
+    const Network& net = testNetwork();
+    for (const char* fen : {START_FEN, "r3k2r/p1ppqpb1/bn2pnp1/3PN3/1p2P3/2N2Q1p/PPPBBPPP/R3K2R w KQkq - 0 1",
+                            "8/2p5/3p4/KP5r/1R3p1k/8/4P1P1/8 w - - 0 1"}) {
+        static Position root;
+        setFromFen(root, fen);
+        EXPECT_TRUE(networkPathsAgree(net, root, 0)) << fen;
+
+        setFromFen(root, fen);
+        networkEvaluate(net, root);
+        root.accumulation[WHITE][5] = int16_t(root.accumulation[WHITE][5] + 40);
+        root.accumulation[BLACK][900] = int16_t(root.accumulation[BLACK][900] - 40);
+        EXPECT_FALSE(networkPathsAgree(net, root, 0)) << fen;
+    }
+}
