@@ -388,9 +388,20 @@ void clipWeights(FloatModel& model) {
     clip(dense + L3_WEIGHTS_AT, STACKS * L2_OUTPUTS, OUTPUT_WEIGHT_LIMIT);
 }
 
+// Real rows whose factoriser row is zero are left alone: adding zeros would
+// only touch their memory.
 void coalesceFactoriser(FloatModel& model) {
+    bool used[VIRTUAL_FEATURES] = {};
+    for (int v = 0; v < VIRTUAL_FEATURES; v++) {
+        const size_t row = size_t(NETWORK_FEATURES + v);
+        const float* w = model.ftWeights.data() + row * NETWORK_HIDDEN;
+        const float* p = model.psqtWeights.data() + row * NETWORK_PSQT_BUCKETS;
+        used[v] = std::any_of(w, w + NETWORK_HIDDEN, [](float x) { return x != 0.0f; }) ||
+                  std::any_of(p, p + NETWORK_PSQT_BUCKETS, [](float x) { return x != 0.0f; });
+    }
     for (int row = 0; row < NETWORK_FEATURES; row++) {
         const int partner = virtualFeature(row);
+        if (!used[partner - NETWORK_FEATURES]) continue;
         addScaled(model.ftWeights.data() + size_t(row) * NETWORK_HIDDEN,
                   model.ftWeights.data() + size_t(partner) * NETWORK_HIDDEN, 1.0f, NETWORK_HIDDEN);
         addScaled(model.psqtWeights.data() + size_t(row) * NETWORK_PSQT_BUCKETS,

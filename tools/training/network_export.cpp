@@ -88,31 +88,49 @@ int64_t quantise(float x, double scale, int64_t lo, int64_t hi, int64_t& saturat
 // king bucket: the bias, the own king's row, the most extreme opponent-king
 // row, and the 30 most extreme rows of that sign among the other pieces' rows
 // (an overestimate: it ignores how many pieces of each kind a board holds).
-void checkReachableSums(const NetworkImage& net, QuantisationReport& report) {
+// The exact bound is only worked out where the quick one, 32 times the
+// column's most extreme row, is not already safe.
+int32_t reachableSum(const NetworkImage& net, int kingBucket, int column, int sign) {
     constexpr int PIECE_ROWS = 640;  // the rows before the shared king plane
     constexpr int OTHER_PIECES = MAX_ACTIVE_FEATURES - 2;
-    std::vector<int32_t> values(PIECE_ROWS);
+    const size_t base = size_t(kingBucket) * FEATURES_PER_KING_BUCKET;
+    auto weight = [&](int row) {
+        return sign * int32_t(net.ftWeights[(base + row) * NETWORK_HIDDEN + column]);
+    };
+    int32_t ownKing = 0, opponentKing = 0;
+    for (int sq = 0; sq < 64; sq++) {
+        const int row = PIECE_ROWS + sq;
+        if (virtualFeature(int(base) + row) == NETWORK_FEATURES + PIECE_ROWS + sq)
+            ownKing = weight(row);
+        else
+            opponentKing = std::max(opponentKing, weight(row));
+    }
+    int32_t values[PIECE_ROWS];
+    for (int i = 0; i < PIECE_ROWS; i++) values[i] = weight(i);
+    std::nth_element(values, values + OTHER_PIECES, values + PIECE_ROWS, std::greater<int32_t>());
+    int32_t sum = sign * net.ftBiases[column] + ownKing + opponentKing;
+    for (int i = 0; i < OTHER_PIECES; i++) sum += std::max(values[i], 0);
+    return sum;
+}
+
+void checkReachableSums(const NetworkImage& net, QuantisationReport& report) {
+    std::vector<int32_t> largest(NETWORK_HIDDEN);
     for (int kb = 0; kb < 32; kb++) {
-        const size_t base = size_t(kb) * FEATURES_PER_KING_BUCKET;
-        for (int column = 0; column < NETWORK_HIDDEN; column++) {
-            auto weight = [&](size_t row) {
-                return int32_t(net.ftWeights[(base + row) * NETWORK_HIDDEN + column]);
-            };
+        std::fill(largest.begin(), largest.end(), 0);
+        for (int row = 0; row < FEATURES_PER_KING_BUCKET; row++) {
+            const int16_t* w =
+                net.ftWeights.data() + (size_t(kb) * FEATURES_PER_KING_BUCKET + row) * NETWORK_HIDDEN;
+            for (int c = 0; c < NETWORK_HIDDEN; c++)
+                largest[c] = std::max<int32_t>(largest[c], std::abs(w[c]));
+        }
+        for (int c = 0; c < NETWORK_HIDDEN; c++) {
+            const int32_t quick = std::abs(net.ftBiases[c]) + MAX_ACTIVE_FEATURES * largest[c];
+            if (quick <= 32767) {
+                report.largestReachableSum = std::max(report.largestReachableSum, quick);
+                continue;
+            }
             for (int sign : {1, -1}) {
-                int32_t ownKing = 0, opponentKing = 0;
-                for (int sq = 0; sq < 64; sq++) {
-                    const int row = PIECE_ROWS + sq;
-                    const bool own = virtualFeature(int(base) + row) == NETWORK_FEATURES + PIECE_ROWS + sq;
-                    if (own)
-                        ownKing = sign * weight(row);
-                    else
-                        opponentKing = std::max(opponentKing, sign * weight(row));
-                }
-                for (int i = 0; i < PIECE_ROWS; i++) values[i] = sign * weight(i);
-                std::nth_element(values.begin(), values.begin() + OTHER_PIECES, values.end(),
-                                 std::greater<int32_t>());
-                int32_t sum = sign * net.ftBiases[column] + ownKing + opponentKing;
-                for (int i = 0; i < OTHER_PIECES; i++) sum += std::max(values[i], 0);
+                const int32_t sum = reachableSum(net, kb, c, sign);
                 report.largestReachableSum = std::max(report.largestReachableSum, sum);
                 if (sum > 32767) report.accumulatorColumnsAtRisk++;
             }
@@ -239,25 +257,27 @@ NetworkImage quantiseModel(const FloatModel& model, QuantisationReport& report) 
     const int width = model.width;
     auto active = [&](int column) { return column % PAIRS < width; };
 
+    // Columns beyond the width stay zero as the image starts.
+    int64_t& saturated = report.ftValuesSaturated;
     const float* biases = model.dense.data() + FT_BIASES_AT;
-    for (int c = 0; c < NETWORK_HIDDEN; c++)
-        net.ftBiases[c] =
-            active(c) ? int16_t(quantise(biases[c], FT_SCALE, -32767, 32767, report.ftValuesSaturated)) : 0;
-    std::vector<float> row(NETWORK_HIDDEN);
+    for (int k = 0; k < 2 * width; k++) {
+        const int c = fullColumn(k, width);
+        net.ftBiases[c] = int16_t(quantise(biases[c], FT_SCALE, -32767, 32767, saturated));
+    }
     for (int f = 0; f < NETWORK_FEATURES; f++) {
         const int partner = virtualFeature(f);
         const float* real = model.ftWeights.data() + size_t(f) * NETWORK_HIDDEN;
         const float* shared = model.ftWeights.data() + size_t(partner) * NETWORK_HIDDEN;
         int16_t* out = net.ftWeights.data() + size_t(f) * NETWORK_HIDDEN;
-        for (int c = 0; c < NETWORK_HIDDEN; c++)
-            out[c] = active(c) ? int16_t(quantise(real[c] + shared[c], FT_SCALE, -32767, 32767,
-                                                  report.ftValuesSaturated))
-                               : 0;
+        for (int k = 0; k < 2 * width; k++) {
+            const int c = fullColumn(k, width);
+            out[c] = int16_t(quantise(real[c] + shared[c], FT_SCALE, -32767, 32767, saturated));
+        }
         for (int b = 0; b < NETWORK_PSQT_BUCKETS; b++) {
             const float p = model.psqtWeights[size_t(f) * NETWORK_PSQT_BUCKETS + b] +
                             model.psqtWeights[size_t(partner) * NETWORK_PSQT_BUCKETS + b];
             net.psqt[size_t(f) * NETWORK_PSQT_BUCKETS + b] =
-                int32_t(quantise(p, PSQT_SCALE, INT32_MIN, INT32_MAX, report.ftValuesSaturated));
+                int32_t(quantise(p, PSQT_SCALE, INT32_MIN, INT32_MAX, saturated));
         }
     }
 

@@ -82,7 +82,7 @@ struct QuantisationReport {
     int64_t ftValuesSaturated = 0;
     int64_t hiddenValuesSaturated = 0;  // L1, L2, L3 weights beyond i8
     int accumulatorColumnsAtRisk = 0;   // (king bucket, column) pairs
-    int32_t largestReachableSum = 0;    // in integer units, either sign
+    int32_t largestReachableSum = 0;    // a bound, in integer units, either sign
 };
 
 // Quantises the float model for the engine: coalesces the factoriser rows

@@ -163,7 +163,26 @@ bool readArray(FILE* f, void* data, size_t bytes) {
     return std::fread(data, 1, bytes, f) == bytes;
 }
 
-// The header and the model's three arrays, the part every checkpoint reader needs.
+// FT arrays hold 1536 columns a row; only the trained ones (2 x width) are
+// written, so a narrow model has a small checkpoint.
+bool writeFtColumns(FILE* f, const FloatArray& a, int width) {
+    for (size_t row = 0; row < size_t(FT_ROWS); row++)
+        for (int half = 0; half < 2; half++)
+            if (!writeArray(f, a.data() + row * NETWORK_HIDDEN + half * PAIRS, width * sizeof(float)))
+                return false;
+    return true;
+}
+
+bool readFtColumns(FILE* f, FloatArray& a, int width) {
+    for (size_t row = 0; row < size_t(FT_ROWS); row++)
+        for (int half = 0; half < 2; half++)
+            if (!readArray(f, a.data() + row * NETWORK_HIDDEN + half * PAIRS, width * sizeof(float)))
+                return false;
+    return true;
+}
+
+// The header and the model, the part every checkpoint reader needs. The
+// model must be zero beyond the checkpoint's width (a fresh one).
 bool readCheckpointModel(FILE* f, CheckpointHeader& header, FloatModel& model, std::string& error) {
     if (!readArray(f, &header, sizeof header) || std::memcmp(header.magic, CHECKPOINT_MAGIC, 8) != 0 ||
         header.version != CHECKPOINT_VERSION || header.width < 1 || header.width > uint32_t(PAIRS)) {
@@ -171,7 +190,7 @@ bool readCheckpointModel(FILE* f, CheckpointHeader& header, FloatModel& model, s
         return false;
     }
     model.width = int(header.width);
-    if (!readArray(f, model.ftWeights.data(), model.ftWeights.size() * sizeof(float)) ||
+    if (!readFtColumns(f, model.ftWeights, model.width) ||
         !readArray(f, model.psqtWeights.data(), model.psqtWeights.size() * sizeof(float)) ||
         !readArray(f, model.dense.data(), model.dense.size() * sizeof(float))) {
         error = "the checkpoint is cut short";
@@ -523,8 +542,6 @@ Losses Trainer::evaluate(const ModelInput* inputs, size_t count) {
 void Trainer::batchGradient(const ModelInput* inputs, int count, FloatModel& gradient) {
     State& s = *state;
     count = std::min(count, s.settings.batchCapacity);
-    gradient.ftWeights.clear();
-    gradient.psqtWeights.clear();
     gradient.dense.clear();
     s.gradientPass(inputs, count);
     s.applyRows(nullptr, &gradient);
@@ -554,9 +571,10 @@ bool Trainer::save(const std::string& path, const TrainingProgress& progress) co
     FILE* f = std::fopen(temporary.c_str(), "wb");
     if (!f) return false;
     auto floats = [&](const FloatArray& a) { return writeArray(f, a.data(), a.size() * sizeof(float)); };
-    bool ok = writeArray(f, &header, sizeof header) && floats(s.model.ftWeights) &&
-              floats(s.model.psqtWeights) && floats(s.model.dense) && floats(s.ftMoment1) &&
-              floats(s.ftMoment2) && floats(s.psqtMoment1) && floats(s.psqtMoment2) &&
+    const int width = s.model.width;
+    bool ok = writeArray(f, &header, sizeof header) && writeFtColumns(f, s.model.ftWeights, width) &&
+              floats(s.model.psqtWeights) && floats(s.model.dense) && writeFtColumns(f, s.ftMoment1, width) &&
+              writeFtColumns(f, s.ftMoment2, width) && floats(s.psqtMoment1) && floats(s.psqtMoment2) &&
               floats(s.denseMoment1) && floats(s.denseMoment2) &&
               writeArray(f, s.lastStep.data(), s.lastStep.size() * sizeof(uint32_t));
     ok = std::fclose(f) == 0 && ok;
@@ -579,9 +597,10 @@ bool Trainer::load(const std::string& path, TrainingProgress& progress, std::str
         error = "the checkpoint is for width " + std::to_string(header.width);
         ok = false;
     }
-    if (ok && !(floats(s.ftMoment1) && floats(s.ftMoment2) && floats(s.psqtMoment1) &&
-                floats(s.psqtMoment2) && floats(s.denseMoment1) && floats(s.denseMoment2) &&
-                readArray(f, s.lastStep.data(), s.lastStep.size() * sizeof(uint32_t)))) {
+    if (ok &&
+        !(readFtColumns(f, s.ftMoment1, s.width) && readFtColumns(f, s.ftMoment2, s.width) &&
+          floats(s.psqtMoment1) && floats(s.psqtMoment2) && floats(s.denseMoment1) &&
+          floats(s.denseMoment2) && readArray(f, s.lastStep.data(), s.lastStep.size() * sizeof(uint32_t)))) {
         error = "the checkpoint is cut short";
         ok = false;
     }

@@ -63,7 +63,8 @@ class Trainer {
 
     // The gradient of the mean loss over the batch in the model's layout
     // (factoriser rows separate), through the same path as step(), without
-    // changing the model. For tests.
+    // changing the model. Writes the rows the batch touches and the small
+    // layers; `gradient` must be zero elsewhere (a fresh model). For tests.
     void batchGradient(const ModelInput* inputs, int count, FloatModel& gradient);
 
     uint32_t stepsTaken() const;
@@ -72,8 +73,9 @@ class Trainer {
     // file cannot be written. The file is written beside `path` and renamed,
     // so an interrupted write leaves the previous checkpoint intact.
     bool save(const std::string& path, const TrainingProgress& progress) const;
-    // Reads what save() wrote into the model and this trainer; false (with a
-    // message in `error`) when the file is not a checkpoint.
+    // Reads what save() wrote into the model and this trainer, which must be
+    // fresh (zero beyond the width) and of the checkpoint's width; false (with
+    // a message in `error`) when the file is not such a checkpoint.
     bool load(const std::string& path, TrainingProgress& progress, std::string& error);
 
     struct State;
@@ -82,5 +84,6 @@ class Trainer {
     std::unique_ptr<State> state;
 };
 
-// Reads the model out of a checkpoint without the optimiser state.
+// Reads the model out of a checkpoint without the optimiser state, into a
+// fresh model.
 bool loadCheckpointModel(const std::string& path, FloatModel& model, std::string& error);

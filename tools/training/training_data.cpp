@@ -68,10 +68,11 @@ bool listDataFiles(const std::vector<std::string>& paths, std::vector<std::strin
 }
 
 // Whole games go to one side: the split is drawn once per game. The random
-// skip is drawn per position after the filters.
+// skip is drawn per position after the filters, from its own generator, so
+// that the validation games do not change with the filter settings.
 bool loadTrainingData(const std::vector<std::string>& files, const DataSettings& settings, TrainingSet& set,
                       std::string& error) {
-    std::mt19937_64 rng(settings.seed);
+    std::mt19937_64 splitRng(settings.seed), skipRng(settings.seed ^ 0x5DEECE66DULL);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     LoadReport& report = set.report;
     std::vector<TrainingRecord> chunk(READ_CHUNK);
@@ -92,7 +93,7 @@ bool loadTrainingData(const std::vector<std::string>& files, const DataSettings&
                 report.records++;
                 if (int(r.ply) <= previousPly || previousPly < 0) {
                     report.games++;
-                    validationGame = unit(rng) < settings.validationShare;
+                    validationGame = unit(splitRng) < settings.validationShare;
                     report.validationGames += validationGame;
                 }
                 previousPly = r.ply;
@@ -103,7 +104,7 @@ bool loadTrainingData(const std::vector<std::string>& files, const DataSettings&
                 if (!passesFilter(r, settings.filter, report)) continue;
                 if (validationGame) {
                     set.validation.push_back(r);
-                } else if (settings.filter.randomSkip > 0 && unit(rng) < settings.filter.randomSkip) {
+                } else if (settings.filter.randomSkip > 0 && unit(skipRng) < settings.filter.randomSkip) {
                     report.skipped++;
                 } else {
                     set.training.push_back(r);
