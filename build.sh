@@ -21,6 +21,22 @@ if [ ${#missing[@]} -gt 0 ]; then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
 fi
 
+# The front-end game test needs XBoard, PolyGlot and a virtual X server; the
+# test run installs them when it can and reports the test skipped otherwise.
+if [ "${1:-}" = test ]; then
+    optional=()
+    for pkg in xboard polyglot xvfb xauth; do
+        dpkg -s "$pkg" >/dev/null 2>&1 || optional+=("$pkg")
+    done
+    if [ ${#optional[@]} -gt 0 ]; then
+        sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo=sudo
+        echo "Installing ${optional[*]} for the front-end test" >&2
+        { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
+            --no-install-recommends "${optional[@]}"; } >&2 || echo "could not install ${optional[*]}" >&2
+    fi
+fi
+
 jobs=$(nproc)
 configure_and_build() {  # dir, extra cmake arguments...
     local dir=$1
