@@ -78,9 +78,8 @@ class Trainer {
     // a message in `error`) when the file is not such a checkpoint.
     bool load(const std::string& path, TrainingProgress& progress, std::string& error);
 
-    struct State;
-
   private:
+    struct State;
     std::unique_ptr<State> state;
 };
 
