@@ -106,7 +106,7 @@ struct Worker {
 };
 
 // The Adam constants of one step: the bias corrections folded into the step
-// size and epsilon, and the moment decays by how many steps a row missed.
+// size and epsilon.
 struct AdamStep {
     float beta1, beta2;
     float stepSize;  // lr * sqrt(1 - beta2^t) / (1 - beta1^t)
