@@ -2,7 +2,7 @@
 // exported network against the integer reference and the engine, and times
 // the training step.
 //
-//   train --data PATH... --out DIR [--init NET] [--resume CHECKPOINT]
+//   train --data PATH... --out DIR [--init NET | --init-psqt NET] [--resume CHECKPOINT]
 //         [--width 768] [--batch 16384] [--lr 1e-3] [--epochs 10 | --samples N]
 //         [--schedule cosine|step] [--drop-every N] [--gamma 0.3]
 //         [--lambda 0.75] [--threads 2] [--seed 1] [--no-factoriser]
@@ -16,7 +16,8 @@
 // Training writes DIR/checkpoint.bin (weights and optimiser state) every
 // --checkpoint-minutes and at the end, and the final network as DIR/net.nnue
 // (plain image) and DIR/net.nnz (the built-in block). --init starts from an
-// existing network (plain or block); --resume continues a checkpoint with the
+// existing network (plain or block); --init-psqt takes only its PSQT weights
+// and initialises the rest afresh; --resume continues a checkpoint with the
 // same data and options. PATH is a record file or a directory of *.bin files.
 //
 // The learning rate follows a cosine from --lr down to --lr / 1000 over the
@@ -62,7 +63,7 @@ double secondsSince(Clock::time_point start) {
 
 struct Options {
     std::vector<std::string> data;
-    std::string out, init, resume, net, checkpoint;
+    std::string out, init, initPsqt, resume, net, checkpoint;
     int width = PAIRS;
     int batch = 16384;
     float lr = 1e-3f;
@@ -85,7 +86,8 @@ struct Options {
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: train --data PATH... --out DIR [--init NET] [--resume CHECKPOINT] [--width W]\n"
+                 "usage: train --data PATH... --out DIR [--init NET | --init-psqt NET] [--resume CHECKPOINT] "
+                 "[--width W]\n"
                  "             [--batch B] [--lr LR] [--epochs E | --samples N] [--schedule cosine|step]\n"
                  "             [--drop-every N] [--gamma G] [--lambda L] [--threads T] [--seed S]\n"
                  "             [--no-factoriser] [--max-score S] [--min-ply P] [--skip P] [--keep-noisy]\n"
@@ -109,6 +111,8 @@ bool parseOptions(int argc, char** argv, int first, Options& o) {
             o.out = value();
         } else if (arg == "--init" && hasValue) {
             o.init = value();
+        } else if (arg == "--init-psqt" && hasValue) {
+            o.initPsqt = value();
         } else if (arg == "--resume" && hasValue) {
             o.resume = value();
         } else if (arg == "--net" && hasValue) {
@@ -261,6 +265,23 @@ bool prepareModel(const Options& o, FloatModel& model) {
         return true;
     }
     initialiseModel(model, o.width, o.seed);
+    if (!o.initPsqt.empty()) {
+        // The hidden layers start fresh (a network whose hidden weights are
+        // zero passes no gradient through its pairwise products); the PSQT
+        // rows start from the network's, so training begins from its
+        // material and piece-square knowledge.
+        NetworkImage image;
+        if (!readNetworkFile(o.initPsqt, image, error)) {
+            std::fprintf(stderr, "%s\n", error.c_str());
+            return false;
+        }
+        FloatModel source;
+        dequantiseImage(image, source);
+        size_t realRows = size_t(NETWORK_FEATURES) * NETWORK_PSQT_BUCKETS;
+        std::copy(source.psqtWeights.data(), source.psqtWeights.data() + realRows, model.psqtWeights.data());
+        std::fill(model.psqtWeights.data() + realRows,
+                  model.psqtWeights.data() + size_t(FT_ROWS) * NETWORK_PSQT_BUCKETS, 0.0f);
+    }
     return true;
 }
 
