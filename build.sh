@@ -8,33 +8,25 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-packages=(g++ cmake make libgtest-dev zlib1g-dev libfathom-dev)
-missing=()
-for pkg in "${packages[@]}"; do
-    dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
+# Installs the Debian packages of the list that are missing; returns non-zero
+# when apt-get fails.
+install_missing() {
+    local missing=() pkg sudo=""
+    for pkg in "$@"; do
+        dpkg -s "$pkg" >/dev/null 2>&1 || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
     [ "$(id -u)" -ne 0 ] && sudo=sudo
     echo "Installing ${missing[*]}" >&2
-    $sudo apt-get update -qq >&2
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >&2
-fi
+    $sudo apt-get update -qq >&2 &&
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
+}
 
+install_missing g++ cmake make libgtest-dev zlib1g-dev libfathom-dev
 # The front-end game test needs XBoard, PolyGlot and a virtual X server; the
 # test run installs them when it can and reports the test skipped otherwise.
 if [ "${1:-}" = test ]; then
-    optional=()
-    for pkg in xboard polyglot xvfb xauth; do
-        dpkg -s "$pkg" >/dev/null 2>&1 || optional+=("$pkg")
-    done
-    if [ ${#optional[@]} -gt 0 ]; then
-        sudo=""
-        [ "$(id -u)" -ne 0 ] && sudo=sudo
-        echo "Installing ${optional[*]} for the front-end test" >&2
-        { $sudo apt-get update -qq && DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq \
-            --no-install-recommends "${optional[@]}"; } >&2 || echo "could not install ${optional[*]}" >&2
-    fi
+    install_missing xboard polyglot xvfb xauth || echo "could not install the front-end test's packages" >&2
 fi
 
 jobs=$(nproc)

@@ -255,6 +255,7 @@ struct Trainer::State {
     void assignSlots(const ModelInput* inputs, int count);
     void gatherRows();
     void forwardBackward(const ModelInput* inputs, int count, bool backward);
+    void updateRow(int row, const float* g, const float* gp, const AdamStep* adam, FloatModel* gradientOut);
     void applyRows(const AdamStep* adam, FloatModel* gradientOut);
     void applyVirtualRows(const AdamStep* adam, FloatModel* gradientOut);
     void applyDense(const AdamStep* adam, FloatModel* gradientOut);
@@ -384,6 +385,27 @@ void Trainer::State::forwardBackward(const ModelInput* inputs, int count, bool b
     });
 }
 
+// One feature-transformer row (real or factoriser) with its summed gradient
+// g (the trained columns) and PSQT gradient gp: a lazy Adam step that makes
+// up for the steps the row was not touched, or the gradient written out.
+void Trainer::State::updateRow(int row, const float* g, const float* gp, const AdamStep* adam,
+                               FloatModel* gradientOut) {
+    const size_t at = size_t(row) * NETWORK_HIDDEN;
+    const size_t psqtAt = size_t(row) * NETWORK_PSQT_BUCKETS;
+    if (gradientOut) {
+        for (int c = 0; c < 2 * width; c++) gradientOut->ftWeights[at + fullColumn(c, width)] = g[c];
+        for (int b = 0; b < NETWORK_PSQT_BUCKETS; b++) gradientOut->psqtWeights[psqtAt + b] = gp[b];
+        return;
+    }
+    const uint32_t missed = steps - lastStep[row] - 1;
+    lastStep[row] = steps;
+    for (int half = 0; half < 2; half++)
+        adamUpdate(model.ftWeights.data() + at + half * PAIRS, ftMoment1.data() + at + half * PAIRS,
+                   ftMoment2.data() + at + half * PAIRS, g + half * width, width, *adam, missed);
+    adamUpdate(model.psqtWeights.data() + psqtAt, psqtMoment1.data() + psqtAt, psqtMoment2.data() + psqtAt,
+               gp, NETWORK_PSQT_BUCKETS, *adam, missed);
+}
+
 // Per slot: the threads' gradients summed, then Adam on the real row (or the
 // gradient written out), and the sum passed on to the row's factoriser row in
 // this thread's buffer.
@@ -406,20 +428,7 @@ void Trainer::State::applyRows(const AdamStep* adam, FloatModel* gradientOut) {
                 for (int b = 0; b < NETWORK_PSQT_BUCKETS; b++)
                     own.virtualPsqtGradient[size_t(v) * NETWORK_PSQT_BUCKETS + b] += gp[b];
             }
-            const size_t at = size_t(row) * NETWORK_HIDDEN;
-            const size_t psqtAt = size_t(row) * NETWORK_PSQT_BUCKETS;
-            if (gradientOut) {
-                for (int c = 0; c < 2 * width; c++) gradientOut->ftWeights[at + fullColumn(c, width)] = g[c];
-                for (int b = 0; b < NETWORK_PSQT_BUCKETS; b++) gradientOut->psqtWeights[psqtAt + b] = gp[b];
-                continue;
-            }
-            const uint32_t missed = steps - lastStep[row] - 1;
-            lastStep[row] = steps;
-            for (int half = 0; half < 2; half++)
-                adamUpdate(model.ftWeights.data() + at + half * PAIRS, ftMoment1.data() + at + half * PAIRS,
-                           ftMoment2.data() + at + half * PAIRS, g + half * width, width, *adam, missed);
-            adamUpdate(model.psqtWeights.data() + psqtAt, psqtMoment1.data() + psqtAt,
-                       psqtMoment2.data() + psqtAt, gp, NETWORK_PSQT_BUCKETS, *adam, missed);
+            updateRow(row, g, gp, adam, gradientOut);
         }
     });
 }
@@ -437,20 +446,7 @@ void Trainer::State::applyVirtualRows(const AdamStep* adam, FloatModel* gradient
             gatherAndClear(gp, workers, &Worker::virtualPsqtGradient, v * NETWORK_PSQT_BUCKETS,
                            NETWORK_PSQT_BUCKETS);
             const int row = NETWORK_FEATURES + int(v);
-            const size_t at = size_t(row) * NETWORK_HIDDEN;
-            const size_t psqtAt = size_t(row) * NETWORK_PSQT_BUCKETS;
-            if (gradientOut) {
-                for (int c = 0; c < 2 * width; c++) gradientOut->ftWeights[at + fullColumn(c, width)] = g[c];
-                for (int b = 0; b < NETWORK_PSQT_BUCKETS; b++) gradientOut->psqtWeights[psqtAt + b] = gp[b];
-                continue;
-            }
-            const uint32_t missed = steps - lastStep[row] - 1;
-            lastStep[row] = steps;
-            for (int half = 0; half < 2; half++)
-                adamUpdate(model.ftWeights.data() + at + half * PAIRS, ftMoment1.data() + at + half * PAIRS,
-                           ftMoment2.data() + at + half * PAIRS, g + half * width, width, *adam, missed);
-            adamUpdate(model.psqtWeights.data() + psqtAt, psqtMoment1.data() + psqtAt,
-                       psqtMoment2.data() + psqtAt, gp, NETWORK_PSQT_BUCKETS, *adam, missed);
+            updateRow(row, g, gp, adam, gradientOut);
         }
     });
 }
