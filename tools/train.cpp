@@ -5,7 +5,7 @@
 //   train --data PATH... --out DIR [--init NET | --init-psqt NET] [--resume CHECKPOINT]
 //         [--width 768] [--batch 16384] [--lr 1e-3] [--epochs 10 | --samples N]
 //         [--schedule cosine|step] [--drop-every N] [--gamma 0.3]
-//         [--lambda 0.75] [--threads 2] [--seed 1] [--no-factoriser]
+//         [--lambda 0.75] [--threads 2] [--seed 1] [--no-factoriser] [--shared-rows-only]
 //         [--max-score 3000] [--min-ply 8] [--skip 0] [--keep-noisy]
 //         [--keep-in-check] [--validation 0.01] [--nnue-scale 72]
 //         [--checkpoint-minutes 30]
@@ -76,6 +76,7 @@ struct Options {
     int threads = 2;
     uint64_t seed = 1;
     bool factoriser = true;
+    bool sharedRowsOnly = false;
     DataFilter filter;
     double validation = 0.01;
     int nnueScale = 72;
@@ -90,7 +91,8 @@ int usage() {
                  "[--width W]\n"
                  "             [--batch B] [--lr LR] [--epochs E | --samples N] [--schedule cosine|step]\n"
                  "             [--drop-every N] [--gamma G] [--lambda L] [--threads T] [--seed S]\n"
-                 "             [--no-factoriser] [--max-score S] [--min-ply P] [--skip P] [--keep-noisy]\n"
+                 "             [--no-factoriser] [--shared-rows-only] [--max-score S] [--min-ply P] [--skip "
+                 "P] [--keep-noisy]\n"
                  "             [--keep-in-check] [--validation P] [--nnue-scale S] [--checkpoint-minutes M]\n"
                  "       train check --net NET --data FILE [--positions N] [--checkpoint CHECKPOINT]\n"
                  "       train bench [--data PATH...] [--batches N] [--batch B] [--width W] [--threads T]\n"
@@ -145,6 +147,8 @@ bool parseOptions(int argc, char** argv, int first, Options& o) {
             o.seed = std::strtoull(argv[++i], nullptr, 10);
         } else if (arg == "--no-factoriser") {
             o.factoriser = false;
+        } else if (arg == "--shared-rows-only") {
+            o.sharedRowsOnly = true;
         } else if (arg == "--max-score" && hasValue) {
             o.filter.maxAbsScore = std::atoi(argv[++i]);
         } else if (arg == "--min-ply" && hasValue) {
@@ -265,6 +269,14 @@ bool prepareModel(const Options& o, FloatModel& model) {
         return true;
     }
     initialiseModel(model, o.width, o.seed);
+    if (o.sharedRowsOnly && o.factoriser) {
+        // The random start moves to the factoriser rows, which alone learn;
+        // the real rows contribute nothing to the sums.
+        float* weights = model.ftWeights.data();
+        std::copy(weights, weights + size_t(VIRTUAL_FEATURES) * NETWORK_HIDDEN,
+                  weights + size_t(NETWORK_FEATURES) * NETWORK_HIDDEN);
+        std::fill(weights, weights + size_t(NETWORK_FEATURES) * NETWORK_HIDDEN, 0.0f);
+    }
     if (!o.initPsqt.empty()) {
         // The hidden layers start fresh (a network whose hidden weights are
         // zero passes no gradient through its pairwise products); the PSQT
@@ -303,6 +315,7 @@ int runTraining(const Options& o) {
     settings.threads = o.threads;
     settings.batchCapacity = o.batch;
     settings.factoriser = o.factoriser;
+    settings.sharedRowsOnly = o.sharedRowsOnly && o.factoriser;
     Trainer trainer(model, settings);
 
     TrainingProgress progress;
@@ -544,6 +557,7 @@ int runBench(const Options& o) {
     settings.threads = o.threads;
     settings.batchCapacity = o.batch;
     settings.factoriser = o.factoriser;
+    settings.sharedRowsOnly = o.sharedRowsOnly && o.factoriser;
     Trainer trainer(model, settings);
 
     const size_t batchesInData = inputs.size() / o.batch;

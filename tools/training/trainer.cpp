@@ -428,7 +428,7 @@ void Trainer::State::applyRows(const AdamStep* adam, FloatModel* gradientOut) {
                 for (int b = 0; b < NETWORK_PSQT_BUCKETS; b++)
                     own.virtualPsqtGradient[size_t(v) * NETWORK_PSQT_BUCKETS + b] += gp[b];
             }
-            updateRow(row, g, gp, adam, gradientOut);
+            if (!settings.sharedRowsOnly || gradientOut) updateRow(row, g, gp, adam, gradientOut);
         }
     });
 }

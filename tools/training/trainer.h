@@ -28,6 +28,10 @@ struct TrainerSettings {
     int threads = 2;
     int batchCapacity = 16384;  // the largest batch step() and evaluate() get
     bool factoriser = true;
+    // Only the factoriser rows learn; the real rows keep their values. The
+    // feature transformer then sees piece and square without the king's
+    // bucket: far fewer weights, for data sets too small for all of them.
+    bool sharedRowsOnly = false;
     float beta1 = 0.9f;
     float beta2 = 0.999f;
     float epsilon = 1e-8f;
