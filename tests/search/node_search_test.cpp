@@ -98,7 +98,9 @@ const MateCase MateCases[] = {
     {"CastlingMateInOne", "8/8/8/7N/8/2N2k1P/7P/2B1K2R w K - 0 1", 1, "e1g1", 4},
     {"KnightPromotionMateInOne", "6nb/5Ppk/6pp/8/8/8/8/K7 w - - 0 1", 1, "f7f8n", 12},
     {"SacrificeMateInTwo", "r1b2k1r/ppppq3/5N1p/4P2Q/4PP2/1B6/PP5P/n2K2R1 w - - 1 1", 2, "h5h6", 10},
-    {"RookMateInThree", "6k1/8/8/5K2/8/8/8/1R6 w - - 0 1", 3, "f5g6", 22},
+    // Both f5g6 and f5f6 mate in three; which comes first depends on the
+    // evaluation, so only the score and the mating line are checked.
+    {"RookMateInThree", "6k1/8/8/5K2/8/8/8/1R6 w - - 0 1", 3, nullptr, 22},
     {"MatedInOne", "7k/8/6K1/8/8/8/1R6/8 b - - 0 1", -1, "h8g8", 4},
     {"MatedInTwo", "6k1/8/6K1/8/8/8/1R6/8 b - - 0 1", -2, nullptr, 14},
 };
