@@ -13,9 +13,9 @@
 #include "board/bitboard.h"
 #include "board/make_move.h"
 #include "board/movegen.h"
-#include "board/perft.h"
 #include "board/position.h"
 #include "board/sliding_attacks.h"
+#include "search/perft.h"
 
 namespace {
 

@@ -34,18 +34,20 @@
 #include "board/make_move.h"
 #include "board/movegen.h"
 #include "board/position.h"
-#include "control/search_globals.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "core/options.h"
 #include "platform/clock.h"
 #include "platform/console_signals.h"
 #include "platform/worker_processes.h"
 #include "search/draw_detection.h"
+#include "search/search_move.h"
+#include "search/search_session.h"
+#include "search/search_thread.h"
 #include "training/training_record.h"
 #include "tt/transposition_table.h"
 #include "uci/engine_startup.h"
 #include "uci/option_table.h"
-#include "uci/option_values.h"
 
 namespace {
 
@@ -106,6 +108,7 @@ int legalMoves(Position& pos, Move* out) {
 // Appends the move to the game history.
 void playMove(Move m) {
     makeMove(game[gameIndex], game[gameIndex + 1], m);
+    linkContinuation(game[gameIndex], game[gameIndex + 1]);
     gameIndex++;
     game[gameIndex].checkers = computeCheckers(game[gameIndex]);
 }

@@ -4,15 +4,10 @@
 
 #include "board/bitboard.h"
 #include "board/movegen.h"
+#include "board/psq_table.h"
 #include "board/sliding_attacks.h"
 #include "board/zobrist.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
-#include "eval/eval_hash_tables.h"
-#include "eval/psq_table.h"
-#include "search/history.h"
-#include "tt/transposition_table.h"
-#include "uci/option_values.h"
+#include "core/options.h"
 
 namespace {
 
@@ -40,16 +35,6 @@ inline void setDirty(DirtyPieces& d, int i, Piece p, Square from, Square to) {
 // seen through occ.
 inline bool kingAttacked(const Position& pos, Color us, Square k, Bitboard occ) {
     return attackersTo(pos, k, occ) & pos.pieces[~us][0];
-}
-
-// Counts a node for the thread that owns the position and raises its stop flag
-// when the node limit is reached (a limit of -1 never triggers).
-inline void countNode(const Position& parent) {
-    SearchThread& thread = *searchThreads[parent.threadIndex];
-    if (thread.stop.load(std::memory_order_relaxed)) return;
-    uint64_t nodes = thread.nodes.load(std::memory_order_relaxed) + 1;
-    thread.nodes.store(nodes, std::memory_order_relaxed);
-    if (nodes >= uint64_t(nodeLimit)) thread.stop.store(true);
 }
 
 // Castling: the destination of the move is the rook's square. The king goes to
@@ -83,7 +68,6 @@ bool makeCastling(const Position& parent, Position& child, Move m) {
     child.gamePly++;
     child.occupied = child.pieces[WHITE][0] | child.pieces[BLACK][0];
     child.movedPiece = uint16_t(king);
-    child.contHist[0] = &parent.history->continuation[0][0][king][rookFrom];
     child.dirtyPieces.count = 2;
     setDirty(child.dirtyPieces, 0, king, kingFrom, kingTo);
     setDirty(child.dirtyPieces, 1, rook, rookFrom, rookTo);
@@ -108,35 +92,27 @@ bool makeMove(const Position& parent, Position& child, Move m) {
     child.rule50++;
     child.dirtyPieces.count = 1;
     child.computed[WHITE] = child.computed[BLACK] = false;
-    child.contHist[1] = parent.contHist[0];
-    child.contHist[2] =
-        parent.parent ? parent.parent->contHist[1] : noMoveSlice(*parent.history, ~parent.sideToMove());
 
-    // Step 2: node count and node limit.
-    countNode(parent);
-
-    // Step 3: the en-passant square expires and the side to move changes.
+    // Step 2: the en-passant square expires and the side to move changes.
     if (child.epBitboard) {
         child.key ^= ZobristEp[lsb(child.epBitboard)];
         child.epBitboard = 0;
     }
     child.key ^= SideKey[WHITE] ^ SideKey[BLACK];
 
-    // Step 4: the null move.
+    // Step 3: the null move.
     if (m == MOVE_NONE) {
         child.gamePly++;
         child.movedPiece = 0;
         child.dirtyPieces.count = 0;
-        child.contHist[0] = noMoveSlice(*parent.history, child.sideToMove());
-        prefetchTTEntry(child.key);
         child.checkers = computeCheckers(child);
         return true;
     }
 
-    // Step 5: castling.
+    // Step 4: castling.
     if (moveKind(m) == CASTLING) return makeCastling(parent, child, m);
 
-    // Step 6: every other move.
+    // Step 5: every other move.
     Color us = parent.sideToMove(), them = ~us;
     Square from = moveFrom(m), to = moveTo(m);
     Piece piece = parent.board[from];
@@ -207,16 +183,6 @@ bool makeMove(const Position& parent, Position& child, Move m) {
             }
         }
     }
-    // The search refines this slice by the child's check state once it knows it.
-    child.contHist[0] = &parent.history->continuation[0][captured != NO_PIECE][piece][to];
-
-    // The key is final: start loading the child's table cluster now, so that
-    // the memory latency overlaps the legality test. The pawn hash serves only
-    // the hand-written evaluation; prefetching it for the network path was
-    // pure cost.
-    prefetchTTEntry(child.key);
-    if (useRegularEval && child.pawnTable)
-        __builtin_prefetch(&child.pawnTable->entries[child.pawnKey & pawnHashMask]);
     child.occupied = child.pieces[WHITE][0] | child.pieces[BLACK][0];
 
     // Legality: the mover's own king must not be attacked. When we were not
@@ -290,12 +256,13 @@ bool givesCheck(const Position& pos, Move m) {
     return false;
 }
 
-bool hasLegalMove(const Position& pos) {
+bool hasLegalMove(const Position& pos, int* movesTried) {
     MoveEntry list[MAX_MOVES];
     int count = generateAll(pos, list);
     Position scratch;
-    scratch.threadIndex = pos.threadIndex;
-    for (int i = 0; i < count; i++)
+    for (int i = 0; i < count; i++) {
+        if (movesTried) ++*movesTried;
         if (makeMove(pos, scratch, list[i].move)) return true;
+    }
     return false;
 }

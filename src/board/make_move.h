@@ -4,14 +4,17 @@
 #include "board/position.h"
 
 // Makes m (pseudo-legal, or 0 for the null move) from parent into child.
-// Returns false when the move leaves the mover's king attacked.
+// Returns false when the move leaves the mover's king attacked. Only the
+// board is made: the search counts the node and links the child's
+// continuation histories itself (search/search_move.h).
 bool makeMove(const Position& parent, Position& child, Move m);
 
 // Whether a pseudo-legal move checks the opponent's king.
 bool givesCheck(const Position& pos, Move m);
 
-// Whether the side to move has any legal move.
-bool hasLegalMove(const Position& pos);
+// Whether the side to move has any legal move. When given, movesTried
+// counts the moves made to find out (the search counts them as nodes).
+bool hasLegalMove(const Position& pos, int* movesTried = nullptr);
 
 // Static exchange tests on the destination square of m.
 bool seeBad(const Position& pos, Move m);

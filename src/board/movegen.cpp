@@ -2,7 +2,6 @@
 
 #include "board/bitboard.h"
 #include "board/sliding_attacks.h"
-#include "search/history.h"
 
 namespace {
 
@@ -78,16 +77,6 @@ int addCastling(const Position& pos, MoveEntry* list, int n) {
 
 inline bool knightChecks(const Position& pos, Square to) {
     return KnightAttacks[to] & pos.theirs(KING);
-}
-
-// Ordering keys for the move picker: quiet moves by their combined history,
-// tactical moves by what they take and their capture history.
-inline void keyQuietMoves(const Position& pos, MoveEntry* list, int begin, int end) {
-    for (int i = begin; i < end; i++) list[i].key = quietOrderKey(combinedQuietHistory(pos, list[i].move));
-}
-
-inline void keyTacticalMoves(const Position& pos, MoveEntry* list, int begin, int end) {
-    for (int i = begin; i < end; i++) list[i].key = captureOrderKey(pos, list[i].move);
 }
 
 }  // namespace
@@ -171,7 +160,6 @@ int generateAll(const Position& pos, MoveEntry* list) {
     }
     // Step 2: castling.
     n = addCastling(pos, list, n);
-    keyQuietMoves(pos, list, 0, n);
 
     // Step 3: pawn captures, one diagonal then the other.
     Bitboard targets = enemies | pos.epBitboard;
@@ -188,9 +176,7 @@ int generateAll(const Position& pos, MoveEntry* list) {
         }
     }
     // Step 4: single pushes.
-    int pushesBegin = n;
     n = addShifted(list, n, push1 & ~LastRanks, push, NORMAL);
-    keyQuietMoves(pos, list, pushesBegin, n);
 
     // Steps 5 and 6: pieces, then the king (not onto squares enemy pawns cover).
     Bitboard notOwn = ~pos.pieces[us][0];
@@ -200,9 +186,7 @@ int generateAll(const Position& pos, MoveEntry* list) {
 
     // Step 7: double pushes.
     Bitboard thirdRank = rankBB(us == WHITE ? 2 : 5);
-    pushesBegin = n;
     n = addShifted(list, n, pawnsForward(push1 & thirdRank, us) & empty, 2 * push, DOUBLE_PUSH);
-    keyQuietMoves(pos, list, pushesBegin, n);
     return n;
 }
 
@@ -236,7 +220,6 @@ int generateTactical(const Position& pos, MoveEntry* list) {
     n = addShifted(list, n, pawnCapturesWest(others, us) & enemies, push - 1, NORMAL);
     n = addShifted(list, n, pawnCapturesEast(others, us) & enemies, push + 1, NORMAL);
     for (PieceType t : {KNIGHT, BISHOP, ROOK, QUEEN, KING}) n = addPieceMoves(pos, list, n, t, enemies);
-    keyTacticalMoves(pos, list, 0, n);
     return n;
 }
 
@@ -266,7 +249,6 @@ int generateQuiet(const Position& pos, MoveEntry* list) {
             n = add(list, n, encodeMove(from, to, PROMO_BISHOP));
         }
     }
-    keyQuietMoves(pos, list, 0, n);
     return n;
 }
 

@@ -1,10 +1,7 @@
 // Move generation. Generated moves are pseudo-legal (the mover's king may be
 // left attacked; making the move tells), except that castling is generated
-// only when fully legal and evasions only answer the check.
-//
-// The tactical and quiet generators key every entry for the move picker
-// (captures by victim and capture history, quiet moves by combined history);
-// generateAll keys castling and pawn pushes; evasions are keyed by the picker.
+// only when fully legal and evasions only answer the check. The entries'
+// ordering keys are left to the move picker.
 #pragma once
 
 #include "board/bitboard.h"

@@ -11,12 +11,10 @@
 #include "board/bitboard.h"
 #include "board/make_move.h"
 #include "board/movegen.h"
+#include "board/psq_table.h"
 #include "board/sliding_attacks.h"
 #include "board/zobrist.h"
-#include "control/search_thread.h"
-#include "eval/psq_table.h"
-#include "search/history.h"
-#include "uci/option_values.h"
+#include "core/options.h"
 
 int32_t castleRookSquare[4] = {H1, A1, H8, A8};
 uint8_t CastleMask[64];
@@ -24,6 +22,7 @@ Bitboard castlePath[4];
 
 Position GameHistory[GAME_HISTORY_SIZE];
 int historyIndex = 0;
+void (*onPositionSetUp)(Position& pos) = nullptr;
 
 namespace {
 
@@ -139,9 +138,6 @@ void setFromFen(Position& out, const char* fen) {
     out.doubleExtensionsLeft = 7;
     out.dirtyPieces.to[0] = out.dirtyPieces.to[1] = out.dirtyPieces.to[2] = SQ_NONE;
     out.dirtyPieces.from[0] = out.dirtyPieces.from[1] = out.dirtyPieces.from[2] = SQ_NONE;
-    out.pawnTable = searchThreads[0]->pawnTable;
-    out.materialTable = searchThreads[0]->materialTable;
-    out.history = &searchThreads[0]->history;
 
     // Step 2: at most 254 characters; empty text means the start position.
     char text[256];
@@ -177,8 +173,6 @@ void setFromFen(Position& out, const char* fen) {
         std::exit(1);
     }
     p++;
-    // No move led here: every continuation slice is the side's "no move" row.
-    for (PieceToHistory*& slice : out.contHist) slice = noMoveSlice(*out.history, out.sideToMove());
 
     // Step 6: default castling rook squares, then the nearest rooks beside each king.
     castleRookSquare[WHITE_OO] = H1;
@@ -253,6 +247,9 @@ void setFromFen(Position& out, const char* fen) {
         }
     }
     // Step 13: the move counters are not read.
+
+    // Step 14: the tables the position is searched with.
+    if (onPositionSetUp) onPositionSetUp(out);
 }
 
 char* writePlacement(const uint8_t board[64], char* out) {

@@ -11,10 +11,15 @@
 
 #include "board/types.h"
 
+// The tables of the thread that owns a position (its hash tables, move
+// statistics and accumulator cache). A position set up from text gets those
+// of the main search thread (onPositionSetUp); making a move copies them to
+// the child.
 struct PawnHashTable;
 struct MaterialHashTable;
 struct HistoryTable;
 struct PieceToHistory;
+struct AccumulatorCache;
 
 // What making a move changed on the board, for the network's incremental update.
 struct DirtyPieces {
@@ -39,6 +44,7 @@ struct Position {
     const Position* parent;
     PawnHashTable* pawnTable;
     MaterialHashTable* materialTable;
+    AccumulatorCache* accumulatorCache;
     HistoryTable* history;
     PieceToHistory* contHist[3];  // continuation slices 1, 2 and 4 plies back
     uint32_t lastMove;
@@ -84,6 +90,12 @@ extern Bitboard castlePath[4];       // squares that must be empty to castle
 
 // The standard starting position.
 inline constexpr const char* START_FEN = "rnbqkbnr/pppppppp/8/8/8/8/PPPPPPPP/RNBQKBNR w KQkq - 0 1";
+
+// Called with every position set up from text, once the board is complete.
+// The search layer registers the function that attaches it to the main search
+// thread's tables (search_thread.cpp), so that a position set up anywhere can
+// be searched; while none is registered the position names no tables.
+extern void (*onPositionSetUp)(Position& pos);
 
 // Sets up `out` from FEN text (an empty text gives the start position). A bad
 // side-to-move letter is fatal ("Error in ctm for fen"); other malformed

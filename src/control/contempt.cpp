@@ -4,10 +4,11 @@
 #include <cstdlib>
 #include <string>
 
+#include "core/options.h"
+#include "core/output.h"
 #include "eval/evaluate.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
 int32_t baseContempt = 0;
 
@@ -36,7 +37,7 @@ int32_t applyArmageddon() {
 // Monte-Carlo search values draws differently and takes 16 off a positive
 // contempt.
 int32_t startContempt(Color rootSide, int32_t armageddonOffset) {
-    int32_t c = contempt;
+    int32_t c = contemptOff ? 0 : contempt;
     size_t found = uciOpponent.find("Stockfish");
     if (uciOpponent.size() >= 9 && found != std::string::npos) {
         c = 0;

@@ -8,35 +8,28 @@
 #include "board/make_move.h"
 #include "board/movegen.h"
 #include "control/contempt.h"
-#include "control/periodic_check.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 #include "control/strength_level.h"
 #include "control/thread_pool.h"
 #include "control/time_budget.h"
+#include "core/engine_state.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
 #include "platform/clock.h"
 #include "platform/threads.h"
 #include "search/history.h"
 #include "search/move_picker.h"
+#include "search/periodic_check.h"
+#include "search/search_move.h"
 #include "search/search_output.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 #include "tt/transposition_table.h"
-#include "uci/command_loop.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
-bool quietSearch = false;
-bool analysisActive = false;
-Position rootPosition;
-RootMove rootMoves[MAX_ROOT_MOVES + 1];
-int32_t rootMoveCount = 0;
-char bestMoveText[6] = "0000";
-char ponderMoveText[6] = "";
-Move resultMove = MOVE_NONE;
-Score resultScore = SCORE_NONE;
+void (*shutDownBeforeExit)() = nullptr;
 
 // ---------------------------------------------------------------------------
 // Root preparation
@@ -68,7 +61,7 @@ static void copyRootWithHistory(const Position& game) {
     }
     link->parent = nullptr;
     rootPosition.checkers = computeCheckers(rootPosition);
-    rootPosition.threadIndex = 0;
+    attachToThread(rootPosition, *searchThreads[0]);
     refreshPhaseAndPsq(rootPosition);
 }
 
@@ -96,7 +89,7 @@ static int buildRootMoves(Position& root, const char* searchMovesText, RootMove*
     Position& child = searchThreads[0]->plyStack[1];
     int count = 0;
     while (Move m = nextMove(picker)) {
-        if (count == MAX_ROOT_MOVES || !makeMove(root, child, m)) continue;
+        if (count == MAX_ROOT_MOVES || !makeSearchMove(root, child, m)) continue;
         if (searchMovesText[0] && !listedInSearchMoves(searchMovesText, m)) continue;
         list[count++] = {m, 0, 0};
     }
@@ -257,11 +250,8 @@ static void setBestMoveFromPv(const Move* pv) {
 // usually holds the reply that the search found after the best move; take it
 // when it is a legal move there. Without one the ponder part is left out: a
 // front-end that ponders would otherwise set up a null move.
-// Making the two moves counts nodes; the search's count is put back.
 static void takePonderMoveFromTable(const Position& root) {
     if (ponderMoveText[0] || std::strcmp(bestMoveText, "0000") == 0) return;
-    SearchThread& main = *searchThreads[root.threadIndex];
-    uint64_t nodes = main.nodes.load();
     static Position afterBest, afterReply;
     TTEntry entry;
     if (parseAndMakeMove(root, afterBest, bestMoveText) && transpositionTable.probe(afterBest.key, entry) &&
@@ -271,13 +261,12 @@ static void takePonderMoveFromTable(const Position& root) {
         if (isPseudoLegal(afterBest, reply) && makeMove(afterBest, afterReply, reply))
             moveToText(reply, ponderMoveText);
     }
-    main.nodes.store(nodes);
 }
 
 // "quit" during a search ends the program at once, without "bestmove".
 static void quitIfRequested() {
     if (!quitRequested.load()) return;
-    shutDownEngine();
+    if (shutDownBeforeExit) shutDownBeforeExit();
     std::exit(0);
 }
 
@@ -286,7 +275,7 @@ static void quitIfRequested() {
 static void waitForPonderhitOrStop(bool infinite) {
     SearchThread& main = *searchThreads[0];
     while ((pondering.load() || infinite) && !main.stop.load() && !stopRequested.load()) {
-        processOneCommand();
+        if (processQueuedInput) processQueuedInput();
         if (quitRequested.load()) stopAllThreads();
         sleepMilliseconds(1);
     }
@@ -370,7 +359,6 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
            double maxTime, bool infinite) {
     SearchThread& main = *searchThreads[0];
     searching.store(1);
-    int32_t savedUseRegularEval = useRegularEval;
 
     int32_t armageddonShift = applyArmageddon();
     applyStrengthSettings();
@@ -433,5 +421,4 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     if (!quietSearch) printResult();
     searching.store(0);
     main.iteration = 0;
-    useRegularEval = savedUseRegularEval;
 }

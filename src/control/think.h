@@ -9,29 +9,12 @@
 
 #include "board/position.h"
 #include "search/root_search.h"
+#include "search/search_session.h"
 
-// Set by the benchmark: searches print no "info" and no "bestmove" lines.
-extern bool quietSearch;
-// The effective analysis flag of this search: "UCI_AnalyseMode", or forced on
-// for an infinite search (no time target and no depth limit).
-extern bool analysisActive;
-
-// The root of the current search and its move list, as handed to every
-// search thread at its start.
-extern Position rootPosition;
-extern RootMove rootMoves[MAX_ROOT_MOVES + 1];
-extern int32_t rootMoveCount;
-
-// Text of the current best move and of the reply we expect ("0000" = none;
-// the ponder text is empty until an iteration has given a best move).
-extern char bestMoveText[6];
-extern char ponderMoveText[6];
-
-// The best move of the last search and its score from the root side's view
-// (the score of the last iteration that gave a best move; SCORE_NONE when no
-// iteration did), for callers that search without reading "bestmove".
-extern Move resultMove;
-extern Score resultScore;
+// Saves what must outlive the process and releases the engine before a
+// "quit" that arrived during the search ends the program. The command loop
+// registers it at start-up (installEngineHooks).
+extern void (*shutDownBeforeExit)();
 
 // Searches `root` and prints "bestmove". targetTime and maxTime are seconds
 // (NO_TIME_LIMIT for none), depthLimit the last iteration (99 = none),

@@ -4,14 +4,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "control/search_thread.h"
 #include "control/think.h"
+#include "core/options.h"
 #include "eval/eval_hash_tables.h"
 #include "platform/processor_topology.h"
 #include "platform/threads.h"
 #include "search/root_search.h"
 #include "search/search_tables.h"
-#include "uci/option_values.h"
+#include "search/search_thread.h"
 
 void SearchBarrier::arm(int count) {
     std::lock_guard<std::mutex> lock(mutex);

@@ -4,29 +4,12 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 #include "control/think.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "platform/clock.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
-
-double searchStartTime = 0;
-double hardLimit = 0;
-double softLimit = 0;
-double extendLimit = 0;
-double failHighLimit = 0;
-double stableLimit = 0;
-double decisiveLimit = 0;
-double mctsCheckpoint = 0;
-
-bool timeUp = false;
-bool failLowPending = false;
-bool failLowCancelled = false;
-bool failLowSeen = false;
-double instability = 0;
-double instabilityWeight = 0.75;
-int32_t currentRootMoveNumber = 0;
+#include "search/search_session.h"
+#include "search/search_thread.h"
 
 // ---------------------------------------------------------------------------
 // The budget
@@ -153,37 +136,4 @@ void afterIteration(int32_t iteration, int32_t score, int32_t previousScore, int
     // With one legal move there is nothing to decide: a few iterations give
     // a ponder move and a score to show, then the move is played.
     if (targetTime <= CLOCK_TARGET_LIMIT && iteration >= 5 && rootMoveCount <= 1) timeUp = true;
-}
-
-// ---------------------------------------------------------------------------
-// The aspiration loop
-
-void noteRootFailLow() {
-    failLowSeen = true;
-    failLowPending = true;
-    failLowCancelled = false;
-}
-
-// Scores from 390 up already decide the game; no extra time is spent on them.
-constexpr int32_t TIME_RELEVANT_SCORE = 390;
-
-// A fail high cancels a pending fail low once, when the recovery looks
-// genuine (one thread, not analysing, one line). Past the fail-high limit,
-// or the stable limit with an unchanged best move, or the extension limit
-// outside analysis, any fail high ends the extra time.
-void noteRootFailHigh(int32_t score, bool sameFirstMove) {
-    if (std::abs(score) >= TIME_RELEVANT_SCORE || multiPV != 1) return;
-    double now = elapsedSeconds();
-    bool cancel = activeThreads == 1 && failLowPending && !analysisActive && !failLowCancelled;
-    if (!analysisActive && now >= extendLimit) cancel = true;
-    if (now >= failHighLimit || (now >= stableLimit && sameFirstMove)) cancel = true;
-    if (cancel) {
-        failLowCancelled = true;
-        failLowPending = false;
-    }
-}
-
-void noteRootExact() {
-    failLowPending = false;
-    failLowCancelled = false;
 }

@@ -10,6 +10,9 @@
 
 #include <cstdint>
 
+#include "search/root_time_rules.h"
+#include "search/search_session.h"
+
 // "No limit": 366 days, in seconds.
 constexpr double NO_TIME_LIMIT = 31622400.0;
 
@@ -27,27 +30,6 @@ struct TimeBudget {
 // Also reads "Overhead ms", "Time Usage", "Use MCTS", the running thread
 // count and whether this "go" (or the one before) was a ponder search.
 TimeBudget computeTimeBudget(double myTime, double myInc, int32_t movesToGo, int32_t gamePly);
-
-// Deadlines of the running search, in seconds since program start. Written by
-// the think driver before the search starts; the soft limit may move after
-// each iteration.
-extern double searchStartTime;
-extern double hardLimit;       // the periodic check stops the search here
-extern double softLimit;       // no new iteration after this
-extern double extendLimit;     // stop at the first root move unless a fail low is pending
-extern double failHighLimit;   // a fail high after this no longer keeps a fail low pending
-extern double stableLimit;     // the same, while the best move stays the one of the last iteration
-extern double decisiveLimit;   // a decisive score ends the search after this
-extern double mctsCheckpoint;  // when the Monte-Carlo search first reviews its progress
-
-// Flags of the running search, written by thread 0 only.
-extern bool timeUp;                    // the soft limit has passed: stop unless pondering
-extern bool failLowPending;            // the current iteration failed low and has not recovered
-extern bool failLowCancelled;          // a fail high in the same iteration cleared the fail low
-extern bool failLowSeen;               // some aspiration search of this iteration failed low
-extern double instability;             // how often the best move changed lately
-extern double instabilityWeight;       // what the next change of best move adds to instability
-extern int32_t currentRootMoveNumber;  // 1-based number of the root move thread 0 searches
 
 // Sets every deadline from the budget, counting from searchStartTime, and
 // resets the flags. gamePly is the root's game ply; skillLevel the strength
@@ -71,11 +53,3 @@ double easyFactor(int32_t iteration, int32_t score, int32_t previousScore, int32
 // iteration before, bestScore the best line's score.
 void afterIteration(int32_t iteration, int32_t score, int32_t previousScore, int32_t bestScore,
                     int32_t rootPhase, double targetTime, int32_t rootMoveCount, bool stopped);
-
-// Rules of thread 0's aspiration loop. A fail low keeps the search going past
-// the extension limit until the iteration recovers; a fail high, or an exact
-// result, ends that. sameFirstMove tells whether the fail high kept the best
-// move of the previous iteration.
-void noteRootFailLow();
-void noteRootFailHigh(int32_t score, bool sameFirstMove);
-void noteRootExact();

@@ -6,9 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "control/search_thread.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
+#include "core/options.h"
+#include "core/output.h"
 
 uint64_t pawnHashMask = 0;
 
@@ -45,18 +44,17 @@ uint64_t pawnHashEntryCount(int tableMemoryMb, int threadCount) {
 // The material hash has a fixed size, so it is allocated once per thread and
 // only cleared afterwards; the pawn slots follow "Table Memory" and the
 // thread count.
-void allocateEvalHashTables(SearchThread& thread) {
-    if (!thread.materialTable)
-        thread.materialTable =
+void allocateEvalHashTables(MaterialHashTable*& materialTable, PawnHashTable*& pawnTable, int threadCount) {
+    if (!materialTable)
+        materialTable =
             static_cast<MaterialHashTable*>(allocateZeroedOrDie(sizeof(MaterialHashTable), "mat_hash"));
     else
-        std::memset(static_cast<void*>(thread.materialTable), 0, sizeof(MaterialHashTable));
+        std::memset(static_cast<void*>(materialTable), 0, sizeof(MaterialHashTable));
 
-    if (!thread.pawnTable)
-        thread.pawnTable =
-            static_cast<PawnHashTable*>(allocateZeroedOrDie(sizeof(PawnHashTable), "pawn_hash"));
-    PawnHashTable& pawns = *thread.pawnTable;
-    uint64_t count = pawnHashEntryCount(tableMemoryMb, std::max(activeThreads.load(), 1));
+    if (!pawnTable)
+        pawnTable = static_cast<PawnHashTable*>(allocateZeroedOrDie(sizeof(PawnHashTable), "pawn_hash"));
+    PawnHashTable& pawns = *pawnTable;
+    uint64_t count = pawnHashEntryCount(tableMemoryMb, std::max(threadCount, 1));
     if (pawns.entryCount != count) {
         std::free(pawns.entries);
         pawns.entries =
@@ -69,10 +67,10 @@ void allocateEvalHashTables(SearchThread& thread) {
 }
 
 // Frees everything allocateEvalHashTables gave the thread.
-void releaseEvalHashTables(SearchThread& thread) {
-    if (thread.pawnTable) std::free(thread.pawnTable->entries);
-    std::free(thread.pawnTable);
-    std::free(thread.materialTable);
-    thread.pawnTable = nullptr;
-    thread.materialTable = nullptr;
+void releaseEvalHashTables(MaterialHashTable*& materialTable, PawnHashTable*& pawnTable) {
+    if (pawnTable) std::free(pawnTable->entries);
+    std::free(pawnTable);
+    std::free(materialTable);
+    pawnTable = nullptr;
+    materialTable = nullptr;
 }

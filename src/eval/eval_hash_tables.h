@@ -55,12 +55,12 @@ inline MaterialHashEntry& materialHashSlot(MaterialHashTable& table, Key key) {
 // bytes a slot, rounded up to a power of two.
 uint64_t pawnHashEntryCount(int tableMemoryMb, int threadCount);
 
-// Gives the thread a zero-filled material and pawn hash, sizing the pawn hash
-// from "Table Memory" and activeThreads. Called again (after a change of
-// either), it keeps the thread's table records, clears them and re-allocates
-// the pawn slots when their count changes. A failed allocation is fatal
-// (exit status -1).
-void allocateEvalHashTables(SearchThread& thread);
+// Gives one search thread (of threadCount) a zero-filled material and pawn
+// hash, sizing the pawn hash from "Table Memory" and the thread count. Called
+// again (after a change of either), it keeps the table records, clears them
+// and re-allocates the pawn slots when their count changes. A failed
+// allocation is fatal (exit status -1).
+void allocateEvalHashTables(MaterialHashTable*& materialTable, PawnHashTable*& pawnTable, int threadCount);
 
-// Frees the thread's tables; its handles become null.
-void releaseEvalHashTables(SearchThread& thread);
+// Frees the tables; both handles become null.
+void releaseEvalHashTables(MaterialHashTable*& materialTable, PawnHashTable*& pawnTable);

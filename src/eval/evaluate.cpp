@@ -5,12 +5,11 @@
 
 #include "board/bitboard.h"
 #include "board/position.h"
-#include "control/search_thread.h"
+#include "core/options.h"
 #include "eval/material.h"
 #include "eval/network/network.h"
 #include "eval/network/network_manager.h"
 #include "eval/regular_eval.h"
-#include "uci/option_values.h"
 
 int32_t lazyMargin = 600;
 int32_t evalNoiseAmplitude = 0;
@@ -95,8 +94,7 @@ Score evaluate(Position& pos, Score alpha, Score beta, uint8_t* lazy) {
     }
 
     // Steps 4 and 5: the network and its output scaling.
-    int32_t t = scaleNetworkOutput(
-        networkEvaluate(*currentNetwork(), pos, &searchThreads[pos.threadIndex]->accumulatorCache), pos);
+    int32_t t = scaleNetworkOutput(networkEvaluate(*currentNetwork(), pos, pos.accumulatorCache), pos);
 
     // Step 6: damp the first 100 units by game phase.
     int32_t d = dampByPhase(t, phase);

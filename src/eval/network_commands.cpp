@@ -9,11 +9,11 @@
 #include "board/make_move.h"
 #include "board/movegen.h"
 #include "board/position.h"
+#include "core/output.h"
 #include "eval/evaluate.h"
 #include "eval/network/accumulator.h"
 #include "eval/network/layer_stack.h"
 #include "eval/network/network_manager.h"
-#include "uci/output.h"
 
 namespace {
 

@@ -7,8 +7,9 @@
 #pragma once
 
 #include "board/bitboard.h"
-#include "board/make_move.h"
 #include "board/position.h"
+#include "search/search_move.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
 
 // No pawns and at most one minor piece on the board (phase below 5): nobody
@@ -37,7 +38,7 @@ inline bool repeatsEarlierPosition(const Position& pos, int required) {
 // as a mate. Needs pos.checkers.
 inline bool fiftyMoveDraw(const Position& pos) {
     if (pos.rule50 < 100) return false;
-    return pos.rule50 > 100 || !pos.checkers || hasLegalMove(pos);
+    return pos.rule50 > 100 || !pos.checkers || searchHasLegalMove(pos);
 }
 
 // Whether the child a search has just made (with its checkers computed) is a

@@ -40,6 +40,16 @@ static_assert(StageTable[PICK_EVASIONS - 1] == STAGE_END && StageTable[PICK_QSEA
                   StageTable[PICK_PROBCUT - 1] == STAGE_END && sizeof(StageTable) == PICK_PROBCUT + 4,
               "every sequence starts right after the previous one ends");
 
+// Ordering keys of the capture and quiet stages: captures by what they take
+// and their capture history, quiet moves by their combined history.
+inline void keyTacticalMoves(const Position& pos, MoveEntry* list, int count) {
+    for (int i = 0; i < count; i++) list[i].key = captureOrderKey(pos, list[i].move);
+}
+
+inline void keyQuietMoves(const Position& pos, MoveEntry* list, int count) {
+    for (int i = 0; i < count; i++) list[i].key = quietOrderKey(combinedQuietHistory(pos, list[i].move));
+}
+
 // Stable insertion sort, highest key first; equal keys keep generation order.
 void sortByKey(MoveEntry* list, int count) {
     for (int i = 1; i < count; i++) {
@@ -132,10 +142,12 @@ void enterNextStage(MovePicker& picker) {
         case STAGE_CAPTURES:
         case STAGE_ALL_CAPTURES:
             picker.moveCount = generateTactical(pos, picker.moves);
+            keyTacticalMoves(pos, picker.moves, picker.moveCount);
             sortByKey(picker.moves, picker.moveCount);
             break;
         case STAGE_QUIETS:
             picker.moveCount = generateQuiet(pos, picker.moves);
+            keyQuietMoves(pos, picker.moves, picker.moveCount);
             sortByKey(picker.moves, picker.moveCount);
             break;
         case STAGE_EVASIONS:

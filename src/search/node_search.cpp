@@ -8,18 +8,18 @@
 #include "board/make_move.h"
 #include "board/movegen.h"
 #include "board/zobrist.h"
-#include "control/periodic_check.h"
-#include "control/search_thread.h"
+#include "core/options.h"
 #include "eval/evaluate.h"
 #include "search/draw_detection.h"
 #include "search/history.h"
 #include "search/move_picker.h"
+#include "search/periodic_check.h"
 #include "search/qsearch.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 #include "tablebase/tablebase_probe.h"
 #include "tt/transposition_table.h"
-#include "uci/option_values.h"
 
 namespace {
 
@@ -137,7 +137,7 @@ Move counterMoveOf(const Position& pos) {
 // Makes m into child and completes what making leaves to the search: the
 // child's check state and its first continuation slice. False when illegal.
 inline bool makeChild(const Position& pos, Position& child, Move m) {
-    if (!makeMove(pos, child, m)) return false;
+    if (!makeSearchMove(pos, child, m)) return false;
     child.checkers = computeCheckers(child);
     setContinuationSlice(child);
     return true;
@@ -623,7 +623,7 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
                 const int R =
                     (std::min(12 * (evalAdj - beta), 3000) + 150 * depth + (pos.phase < 25 ? 3000 : 3500)) /
                     1000;
-                makeMove(pos, child, MOVE_NONE);
+                makeSearchMove(pos, child, MOVE_NONE);
                 Score v = depth - 2 * R < 2 ? -qsearch(child, -beta, -beta + 1, 0, ply + 1, childPv)
                                             : -searchNonPV(child, -beta + 1, depth - 2 * R, ply + 1, childPv,
                                                            MOVE_NONE, true, !cutNode, 0);

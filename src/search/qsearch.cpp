@@ -3,13 +3,13 @@
 #include <algorithm>
 
 #include "board/make_move.h"
-#include "control/periodic_check.h"
-#include "control/search_thread.h"
 #include "eval/evaluate.h"
 #include "search/draw_detection.h"
 #include "search/history.h"
 #include "search/move_picker.h"
+#include "search/periodic_check.h"
 #include "search/search_state.h"
+#include "search/search_thread.h"
 #include "tt/transposition_table.h"
 
 namespace {
@@ -183,7 +183,7 @@ Score qsearch(Position& pos, Score alpha, Score beta, int depth, int ply, Move* 
             }
         }
 
-        if (!makeMove(pos, child, m)) continue;
+        if (!makeSearchMove(pos, child, m)) continue;
         moveCount++;
 
         // A quiet move (a check or an evasion) that follows the last two

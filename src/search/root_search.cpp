@@ -4,17 +4,17 @@
 #include <cstring>
 
 #include "board/make_move.h"
-#include "control/periodic_check.h"
-#include "control/think.h"
-#include "control/time_budget.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "eval/evaluate.h"
 #include "platform/clock.h"
 #include "search/draw_detection.h"
 #include "search/history.h"
 #include "search/node_search.h"
+#include "search/periodic_check.h"
+#include "search/root_time_rules.h"
+#include "search/search_session.h"
 #include "search/search_tables.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
 static RootSearchState rootStates[MAX_THREADS];
 
@@ -33,10 +33,7 @@ Position& prepareThreadRoot(SearchThread& thread, const Position& root, const Ro
 
     Position& pos = thread.plyStack[0];
     pos = root;
-    pos.threadIndex = uint16_t(thread.index);
-    pos.history = &thread.history;
-    pos.pawnTable = thread.pawnTable;
-    pos.materialTable = thread.materialTable;
+    attachToThread(pos, thread);
     pos.checkers = computeCheckers(pos);
     setContinuationSlice(pos);
     // The parent's slices would point into the tables of whichever thread set
@@ -175,7 +172,7 @@ Score rootSearch(Position& pos, int depth, Score alpha, Score beta, Move* pv) {
         bool fullDepth = depth < 6 || n < 3 || tactical || !useLMR || m == secondKiller || bestValue < -31799;
         if (searched > 0 && !fullDepth) reduction = rootReduction(pos, m, depth, n, beta);
 
-        if (!makeMove(pos, child, m)) continue;
+        if (!makeSearchMove(pos, child, m)) continue;
         child.checkers = computeCheckers(child);
         setContinuationSlice(child);
         if (mainThread) {

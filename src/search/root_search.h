@@ -6,10 +6,10 @@
 #include <cstdint>
 
 #include "board/position.h"
-#include "control/search_thread.h"
 #include "eval/score.h"
 #include "search/search_output.h"
 #include "search/search_state.h"
+#include "search/search_thread.h"
 
 // One root move: the last score the root search gave it, and whether an
 // earlier multi-PV line of this iteration already used it.

@@ -6,14 +6,12 @@
 #include <cstring>
 
 #include "board/position.h"
-#include "control/search_thread.h"
-#include "control/time_budget.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "platform/clock.h"
+#include "search/search_session.h"
+#include "search/search_thread.h"
 #include "tt/transposition_table.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
-
-int32_t rootTbScore = NO_ROOT_TB_SCORE;
 
 // Tablebase hits of this search. The tablebase prober's counter hooks in here.
 static uint64_t tablebaseHits() {

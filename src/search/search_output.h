@@ -19,12 +19,6 @@ constexpr int MAX_PV_MOVES = 64;
 constexpr int SCORE_TEXT_SIZE = 40;
 constexpr int PV_TEXT_SIZE = MAX_PV_MOVES * 6 + 1;
 
-// The root's tablebase score for this search (set by the think driver when the
-// root probe succeeds); NO_ROOT_TB_SCORE when there is none. While it is set,
-// the printed scores show it in place of ordinary search scores.
-constexpr int32_t NO_ROOT_TB_SCORE = 2147483647;
-extern int32_t rootTbScore;
-
 // The score as UCI shows it ("cp 60", "mate -3", with " lowerbound" or
 // " upperbound" for a bound). Returns the number printed after "cp" or
 // "mate", which the log copy shows.

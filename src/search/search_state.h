@@ -1,44 +1,17 @@
-// Process-wide values that every alpha-beta search reads (the draw score of
-// each colour, the mode flags and limits the think driver sets before a
-// search starts, the fixed bounds of the search), and the few small rules the
-// node searches and the quiescence search share.
-//
-// The values are written only while no search runs and read by every search
-// thread without locks. The reduction and history-bonus tables live in
-// search_tables.h, the per-thread statistics in each thread's HistoryTable.
+// The fixed bounds of the alpha-beta search and the few small rules the
+// node searches and the quiescence search share. What one search sets up
+// (draw scores, mode flags, limits) is in search_session.h, the reduction and
+// history-bonus tables in search_tables.h, the per-thread statistics in each
+// thread's HistoryTable.
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
 
 #include "board/position.h"
+#include "core/engine_state.h"
 #include "eval/score.h"
 #include "search/search_output.h"
-#include "uci/engine_state.h"
-
-// What a draw is worth, indexed by the side to move: 0 for both colours, or
-// -2000 / +2000 when "Armageddon" makes one side play to win.
-extern int32_t drawScoreByColor[2];
-
-// Positions with at most this many pieces are probed in the tablebases during
-// the search; 0 when no tables apply (or the root was already answered by them).
-extern int32_t tbRootCardinality;
-
-// This search runs the Monte-Carlo tree search; the alpha-beta searches then
-// serve it as leaf searches and soften a few of their reductions.
-extern bool mctsActive;
-
-// Late quiet moves whose history score (H / 6) is below this are pruned; it is
-// lower after a Monte-Carlo search, whose histories run lower.
-extern int32_t historyPruneThreshold;
-
-// Below this quiescence depth only recaptures on the last move's square are
-// searched. Full strength uses -12; strength limiting raises it.
-extern int32_t qsearchDepthLimit;
-
-// Restores the values above to those of a full-strength alpha-beta search
-// without tablebases or "Armageddon".
-void resetSearchState();
 
 // Move pruning in the node searches stops above this depth (half plies).
 constexpr int PRUNE_DEPTH_LIMIT = 23;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "uci/option_values.h"
+#include "core/options.h"
 
 int32_t reductionTable[2][REDUCTION_DEPTHS][REDUCTION_MOVES];
 int32_t reductionTableFloor[2][REDUCTION_DEPTHS][REDUCTION_MOVES];

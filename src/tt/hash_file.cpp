@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/options.h"
+#include "core/output.h"
 #include "tt/transposition_table.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
 namespace {
 

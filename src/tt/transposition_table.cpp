@@ -9,14 +9,10 @@
 #include <unistd.h>
 #endif
 
-#include "control/search_globals.h"
-#include "control/search_thread.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "platform/large_pages.h"
 #include "platform/threads.h"
-#include "tt/hash_file.h"
-#include "uci/option_table.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
 TranspositionTable transpositionTable;
 static_assert(std::is_trivially_destructible_v<TranspositionTable>);
@@ -366,8 +362,8 @@ void TranspositionTable::resetGenerations() {
 // While a search runs (this is then called from its input poll on the main
 // search thread) the other threads still probe the old block, so freeing it
 // now would pull memory from under them; the change waits for the next "go".
-void resizeTTFromOption(int megabytes) {
-    if (searching.load()) {
+void resizeTTFromOption(int megabytes, bool searchRunning) {
+    if (searchRunning) {
         resizePending = true;
         pendingResizeMb = megabytes;
         return;
@@ -379,11 +375,4 @@ void applyPendingTTResize() {
     if (!resizePending) return;
     resizePending = false;
     rebuildTable(pendingResizeMb);
-}
-
-void installTTOptionHooks() {
-    onHashResize = resizeTTFromOption;
-    onHashClear = [] { transpositionTable.clear(); };
-    onHashSave = saveHashToFile;
-    onHashLoad = loadHashFromFile;
 }

@@ -184,13 +184,10 @@ inline void prefetchTTEntry(Key key) {
 }
 
 // The "Hash" option: release the table and, for a positive size, build one of
-// `megabytes`. A request that arrives during a search (through the search's
-// input poll) is held back until the search has ended, because the search
-// threads are still using the old block; applyPendingTTResize() carries it out.
-void resizeTTFromOption(int megabytes);
+// `megabytes`. A request that arrives during a search (searchRunning: through
+// the search's input poll) is held back until the search has ended, because
+// the search threads are still using the old block; applyPendingTTResize()
+// carries it out.
+void resizeTTFromOption(int megabytes, bool searchRunning);
 // Carries out a "Hash" change held back during a search; "go" calls it first.
 void applyPendingTTResize();
-
-// Connects the "Hash", "Clear Hash", "Save Hash to File" and "Load Hash from
-// File" options to this table and the hash file.
-void installTTOptionHooks();

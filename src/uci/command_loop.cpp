@@ -14,27 +14,26 @@
 #include "board/bitboard.h"
 #include "board/make_move.h"
 #include "board/movegen.h"
-#include "board/perft.h"
 #include "board/position.h"
 #include "board/sliding_attacks.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 #include "control/strength_level.h"
 #include "control/think.h"
 #include "control/thread_pool.h"
 #include "control/time_budget.h"
+#include "core/engine_state.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
 #include "platform/console_signals.h"
 #include "platform/threads.h"
+#include "search/perft.h"
+#include "search/search_move.h"
+#include "search/search_session.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 #include "tt/transposition_table.h"
-#include "uci/engine_state.h"
 #include "uci/option_table.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
-
-std::atomic<int> quitRequested{0};
 
 void requestQuit() {
     quitRequested.exchange(1);
@@ -317,6 +316,7 @@ static void positionCommand(char** tokens, int count) {
             printOut("info string illegal move %s: it and the moves after it ignored\n", tokens[i]);
             return;
         }
+        linkContinuation(GameHistory[historyIndex], GameHistory[historyIndex + 1]);
         historyIndex++;
     }
 }
@@ -382,11 +382,10 @@ void parseGoTokens(char* const* tokens, int count, SearchLimits& limits) {
 static void runSearch(const SearchLimits& limits) {
     const Position& game = GameHistory[historyIndex];
     if (limits.depth > 0 || limits.infinite) {
-        int32_t savedContempt = contempt;
-        if (limits.infinite && !whiteContempt) contempt = 0;
+        contemptOff = limits.infinite && !whiteContempt;
         int32_t depth = limits.infinite ? 99 : limits.depth;
         think(game, NO_TIME_LIMIT, depth, limits.searchMovesText, NO_TIME_LIMIT, limits.infinite);
-        contempt = savedContempt;
+        contemptOff = false;
         return;
     }
     if (moveTimeLimit != 0) {
@@ -527,7 +526,6 @@ static void setOptionCommand(char** tokens, int count, const char* lineStart, co
         searchSettingsPending = true;
     else
         applySearchSettings();
-    if (tableMemoryMb > hashSizeMb) tableMemoryMb = hashSizeMb;
     if (!searching.load()) applyThreadSettings();
 }
 

@@ -17,9 +17,9 @@ constexpr int MAX_LINE_LENGTH = LINE_BUFFER_SIZE - 1;
 // Words of one line beyond this many are dropped (the processor says so).
 constexpr int MAX_TOKENS = 2048;
 
-// Set once, with an atomic exchange, by "quit", the end of input or a console
-// signal; never cleared. The next processOneCommand() call ends the program.
-extern std::atomic<int> quitRequested;
+// Sets quitRequested (core/engine_state.h) once, with an atomic exchange: by
+// "quit", the end of input or a console signal; never cleared. The next
+// processOneCommand() call ends the program.
 void requestQuit();
 
 // Reads one line (without its newline) from `in`, keeping at most

@@ -2,45 +2,53 @@
 
 #include "board/bitboard.h"
 #include "board/sliding_attacks.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
+#include "control/think.h"
 #include "control/thread_pool.h"
+#include "core/engine_state.h"
+#include "core/options.h"
 #include "eval/eval_weights.h"
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
+#include "search/periodic_check.h"
+#include "search/search_session.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
+#include "tt/hash_file.h"
 #include "tt/transposition_table.h"
-#include "uci/engine_state.h"
+#include "uci/command_loop.h"
 #include "uci/option_table.h"
-#include "uci/option_values.h"
+
+void installEngineHooks() {
+    onHashResize = [](int mb) { resizeTTFromOption(mb, searching.load() != 0); };
+    onHashClear = [] { transpositionTable.clear(); };
+    onHashSave = saveHashToFile;
+    onHashLoad = loadHashFromFile;
+    onWeightsFileChange = loadNetwork;
+    processQueuedInput = processOneCommand;
+    shutDownBeforeExit = shutDownEngine;
+}
 
 void startUpEngine() {
+    installEngineHooks();
     buildRandomSeed();
     fillPowerTables();
     seedSearchRandom();
     initSlidingAttacks();
     fillRule50Scale();
-    // One search thread until "Threads" says otherwise. The Monte-Carlo node
-    // store and the thread pool are built here once they exist.
+    // One search thread until "Threads" says otherwise.
     activeThreads = 1;
 
-    // Values read before the option table exists.
-    hashSizeMb = 256;
-    nodeLimit = -1;
-    // The opening book is opened here once it exists.
     initRayTables();
     buildOptionTable();
     initSearchTables();
     // Evaluation tables: weights, special material table, the KPK bitbase and
     // the thread pool for one thread (thread 0's material and pawn hash).
-    // Then the tablebases (once they exist), the transposition table and the
-    // built-in network, in that order.
+    // Then the transposition table and the network, in that order.
     initMaterialWeights();
     buildSpecialMaterialTable();
     buildKpkBitbase();
     resizeThreads();
-    installTTOptionHooks();
     if (hashSizeMb > 0) {
         transpositionTable.resize(hashSizeMb);
         hashAllocatedMb = hashSizeMb;

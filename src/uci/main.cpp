@@ -4,17 +4,18 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "control/bench.h"
 #include "control/thread_pool.h"
+#include "core/engine_state.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "eval/network/network_manager.h"
 #include "eval/network_commands.h"
 #include "platform/clock.h"
 #include "platform/console_signals.h"
-#include "search/bench.h"
 #include "uci/command_loop.h"
 #include "uci/engine_startup.h"
-#include "uci/engine_state.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
+#include "uci/option_table.h"
 
 // "nndebug", "nneval" and "nntest": developer checks of the evaluation
 // pipeline; each runs, releases the network and exits with status 0.
@@ -37,7 +38,7 @@ static int runNetworkCommand(int argc, char** argv) {
 static int runBenchMode(int argc, char** argv) {
     if (argc > 2) {
         int requested = std::atoi(argv[2]);
-        if (requested >= 1 && requested <= 64) threadsOption = requested;
+        if (requested >= 1 && requested <= 64) setOption("Threads", std::to_string(requested));
     }
     int lastDepth = argc > 3 ? std::atoi(argv[3]) : 12;
     int repetitions = argc > 4 ? std::atoi(argv[4]) : 1;

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "control/strength_level.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
+#include "core/options.h"
+#include "core/output.h"
 
 void (*onHashResize)(int mb) = nullptr;
 void (*onHashClear)() = nullptr;
@@ -92,8 +92,11 @@ void setBookFile(int32_t, const std::string& name) {
     if (onBookFileChange) onBookFileChange();
 }
 
+// "<empty>" is how the option shows an empty text, so a front-end that echoes
+// it back means "no log".
 void setLogFileOption(int32_t, const std::string& name) {
-    setLogFile(name);
+    logFileName = name == "<empty>" ? std::string() : name;
+    setLogFile(logFileName);
 }
 
 void setSyzygyPath(int32_t, const std::string& path) {
@@ -116,8 +119,9 @@ void setMctsHash(int32_t mb, const std::string&) {
     }
 }
 
+// "<empty>", the listed default that front-ends echo back, means no file.
 void setWeightsFile(int32_t, const std::string& name) {
-    weightsFile = name;
+    weightsFile = name == "<empty>" ? std::string() : name;
     if (onWeightsFileChange) onWeightsFileChange();
 }
 
@@ -350,6 +354,8 @@ SetOptionResult setOption(const std::string& name, const std::string& valueText)
             }
             break;
     }
+    // The evaluation caches never take more than the transposition table.
+    if (tableMemoryMb > hashSizeMb) tableMemoryMb = hashSizeMb;
     return {true, true};
 }
 

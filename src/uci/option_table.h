@@ -1,5 +1,5 @@
 // The table of UCI options: one row per option, bound to a process-wide
-// variable (option_values.h) and optionally to a callback run when it is set.
+// variable (core/options.h) and optionally to a callback run when it is set.
 #pragma once
 
 #include <cstdint>

@@ -13,7 +13,7 @@
 #include "board/movegen.h"
 #include "board/position.h"
 #include "board/sliding_attacks.h"
-#include "uci/option_values.h"
+#include "core/options.h"
 
 inline void initBoardTables() {
     static bool done = false;

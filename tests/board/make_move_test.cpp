@@ -3,8 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "board_test_util.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 
 namespace {
 
@@ -36,22 +34,6 @@ TEST(MakeMove, IllegalMovesAreRefusedNullMoveNeverIs) {
     EXPECT_EQ(child.sideToMove(), BLACK);
     EXPECT_EQ(child.dirtyPieces.count, 0);
     EXPECT_EQ(child.rule50, 1);
-}
-
-TEST(MakeMove, NodeLimitRaisesTheStopFlagAtTheLimit) {
-    Position pos = fromFen(""), child;
-    SearchThread& thread = *searchThreads[0];
-    thread.nodes = 0;
-    thread.stop = false;
-    nodeLimit = 1000;
-    for (int i = 0; i < 999; i++) makeMove(pos, child, encodeMove(E2, E4, DOUBLE_PUSH));
-    EXPECT_FALSE(thread.stop);
-    makeMove(pos, child, encodeMove(E2, E4, DOUBLE_PUSH));
-    EXPECT_TRUE(thread.stop);
-    EXPECT_EQ(thread.nodes, 1000u);
-    nodeLimit = -1;
-    thread.stop = false;
-    thread.nodes = 0;
 }
 
 TEST(MakeMove, Chess960KingMayLandOnItsRooksSquare) {

@@ -6,9 +6,10 @@
 #include <string>
 
 #include "control/contempt.h"
+#include "core/options.h"
 #include "eval/evaluate.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
-#include "uci/option_values.h"
 
 namespace {
 

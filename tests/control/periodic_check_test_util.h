@@ -1,7 +1,7 @@
 // Shared by the tests of the periodic check.
 #pragma once
 
-#include "control/periodic_check.h"
+#include "search/periodic_check.h"
 
 // Calls the check `calls` times; whether any call asked to stop. (It looks at
 // the clock only every so many calls, so one call proves nothing.)

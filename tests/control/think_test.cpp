@@ -16,8 +16,8 @@
 #include "board/bitboard.h"
 #include "board/make_move.h"
 #include "board/position.h"
+#include "core/options.h"
 #include "search/draw_detection.h"
-#include "uci/option_values.h"
 
 namespace {
 

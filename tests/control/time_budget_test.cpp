@@ -5,15 +5,15 @@
 
 #include <cmath>
 
-#include "control/periodic_check.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "core/options.h"
 #include "periodic_check_test_util.h"
 #include "platform/clock.h"
+#include "search/periodic_check.h"
+#include "search/search_session.h"
+#include "search/search_thread.h"
 #include "uci/command_loop.h"
-#include "uci/option_values.h"
 
 namespace {
 

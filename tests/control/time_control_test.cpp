@@ -1,15 +1,15 @@
 // The periodic check's time and input handling.
 #include <gtest/gtest.h>
 
-#include "control/periodic_check.h"
-#include "control/search_globals.h"
-#include "control/search_thread.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "core/options.h"
 #include "periodic_check_test_util.h"
 #include "platform/clock.h"
+#include "search/periodic_check.h"
+#include "search/search_session.h"
+#include "search/search_thread.h"
 #include "uci/command_loop.h"
-#include "uci/option_values.h"
 
 namespace {
 
@@ -50,6 +50,7 @@ TEST_F(PeriodicCheck, StopsAtTheLimitsExceptWhilePondering) {
 
 // Queued commands run from inside the search: "stop" ends it.
 TEST_F(PeriodicCheck, RunsQueuedCommands) {
+    processQueuedInput = processOneCommand;  // as the engine's start-up installs it
     queueInputLine("stop");
     EXPECT_TRUE(anyPeriodicStop(512));
     EXPECT_TRUE(stopRequested.load());

@@ -5,13 +5,13 @@
 #include <cstring>
 
 #include "../board/board_test_util.h"
-#include "control/search_thread.h"
 #include "eval/eval_hash_tables.h"
 #include "eval/eval_weights.h"
 #include "eval/evaluate.h"
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
+#include "search/search_thread.h"
 
 namespace {
 

@@ -11,13 +11,13 @@
 
 #include "../board/board_test_util.h"
 #include "board/position.h"
-#include "control/search_thread.h"
+#include "core/options.h"
 #include "eval/eval_hash_tables.h"
 #include "eval/eval_weights.h"
 #include "eval/kpk_bitbase.h"
 #include "eval/material.h"
 #include "eval/special_material.h"
-#include "uci/option_values.h"
+#include "search/search_thread.h"
 
 namespace {
 

@@ -11,10 +11,11 @@
 #include <vector>
 
 #include "../board/board_test_util.h"
-#include "control/search_thread.h"
 #include "search/history.h"
 #include "search/move_picker.h"
+#include "search/search_move.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 
 namespace {
 
@@ -423,8 +424,8 @@ TEST_F(MoveOrderingTest, QuietOrderFollowsHistoryAndKeepsGenerationOrderOnTies) 
     // history and the one-ply continuation count twice, the others once.
     Position p[3];
     setFromFen(p[0], "");
-    ASSERT_TRUE(makeMove(p[0], p[1], encodeMove(G1, F3)));
-    ASSERT_TRUE(makeMove(p[1], p[2], encodeMove(G8, F6)));
+    ASSERT_TRUE(makeSearchMove(p[0], p[1], encodeMove(G1, F3)));
+    ASSERT_TRUE(makeSearchMove(p[1], p[2], encodeMove(G8, F6)));
     Position& pos = p[2];
     mainHistoryTable().mainHistory[makePiece(WHITE, KNIGHT)][B1 * 64 + C3] = 17000;
     pos.contHist[2]->entry[makePiece(WHITE, PAWN)][D4] = 17500;
@@ -459,7 +460,7 @@ TEST_F(MoveOrderingTest, QuietChecksAreExactlyTheCheckingQuietMoves) {
         std::set<Move> expected;
         Position child;
         for (Move m : generated(pos, generateQuiet))
-            if (!isPromotion(m) && givesCheck(pos, m) && makeMove(pos, child, m)) expected.insert(m);
+            if (!isPromotion(m) && givesCheck(pos, m) && makeSearchMove(pos, child, m)) expected.insert(m);
         std::set<Move> actual;
         for (Move m : generated(pos, generateQuietChecks)) {
             ASSERT_TRUE(isPseudoLegal(pos, m) && !isPromotion(m) && givesCheck(pos, m)) << moveText(m);
@@ -468,7 +469,7 @@ TEST_F(MoveOrderingTest, QuietChecksAreExactlyTheCheckingQuietMoves) {
         }
         std::set<Move> actualLegal;
         for (Move m : actual)
-            if (makeMove(pos, child, m)) actualLegal.insert(m);
+            if (makeSearchMove(pos, child, m)) actualLegal.insert(m);
         ASSERT_EQ(actualLegal, expected);
         total += int(expected.size());
         generatedChecks = actual.size();
@@ -492,7 +493,7 @@ TEST_F(MoveOrderingTest, QuietChecksAreExactlyTheCheckingQuietMoves) {
     EXPECT_GT(total, 500);
 }
 
-// What making a move sets as continuation slices: the move's own row, then
+// What making a move in the search sets as continuation slices: the move's own row, then
 // the rows one and three moves earlier, with the "no move" row for a null
 // move and where the game is too short.
 TEST_F(MoveOrderingTest, MakeMoveChainsContinuationSlices) {
@@ -500,10 +501,10 @@ TEST_F(MoveOrderingTest, MakeMoveChainsContinuationSlices) {
     Position p[5];
     setFromFen(p[0], "");
     for (PieceToHistory* slice : p[0].contHist) EXPECT_EQ(slice, noMoveSlice(t, WHITE));
-    ASSERT_TRUE(makeMove(p[0], p[1], encodeMove(E2, E4, DOUBLE_PUSH)));
-    ASSERT_TRUE(makeMove(p[1], p[2], encodeMove(D7, D5, DOUBLE_PUSH)));
-    ASSERT_TRUE(makeMove(p[2], p[3], encodeMove(E4, D5)));
-    ASSERT_TRUE(makeMove(p[3], p[4], 0));
+    ASSERT_TRUE(makeSearchMove(p[0], p[1], encodeMove(E2, E4, DOUBLE_PUSH)));
+    ASSERT_TRUE(makeSearchMove(p[1], p[2], encodeMove(D7, D5, DOUBLE_PUSH)));
+    ASSERT_TRUE(makeSearchMove(p[2], p[3], encodeMove(E4, D5)));
+    ASSERT_TRUE(makeSearchMove(p[3], p[4], 0));
 
     PieceToHistory* e4 = &t.continuation[0][0][makePiece(WHITE, PAWN)][E4];
     PieceToHistory* d5 = &t.continuation[0][0][makePiece(BLACK, PAWN)][D5];
@@ -522,14 +523,14 @@ TEST_F(MoveOrderingTest, MakeMoveChainsContinuationSlices) {
     // The search's choice adds the check state: Qh5 after f6 checks.
     Position q[3];
     setFromFen(q[0], "rnbqkbnr/ppppp1pp/5p2/8/8/4P3/PPPP1PPP/RNBQKBNR w KQkq - 0 1");
-    ASSERT_TRUE(makeMove(q[0], q[1], encodeMove(D1, H5)));
+    ASSERT_TRUE(makeSearchMove(q[0], q[1], encodeMove(D1, H5)));
     q[1].checkers = computeCheckers(q[1]);
     setContinuationSlice(q[1]);
     EXPECT_EQ(q[1].contHist[0], &t.continuation[1][0][makePiece(WHITE, QUEEN)][H5]);
     // Castling uses the king and the rook's square.
     Position c[2];
     setFromFen(c[0], "4k3/8/8/8/8/8/8/4K2R w K - 0 1");
-    ASSERT_TRUE(makeMove(c[0], c[1], encodeMove(E1, H1, CASTLING)));
+    ASSERT_TRUE(makeSearchMove(c[0], c[1], encodeMove(E1, H1, CASTLING)));
     EXPECT_EQ(c[1].contHist[0], &t.continuation[0][0][makePiece(WHITE, KING)][H1]);
 }
 
@@ -576,7 +577,7 @@ TEST_F(MoveOrderingTest, UpdatesAfterANode) {
     HistoryTable& t = mainHistoryTable();
     Position root, pos;
     setFromFen(root, "");
-    ASSERT_TRUE(makeMove(root, pos, encodeMove(E2, E4, DOUBLE_PUSH)));
+    ASSERT_TRUE(makeSearchMove(root, pos, encodeMove(E2, E4, DOUBLE_PUSH)));
     const Piece bp = makePiece(BLACK, PAWN), bn = makePiece(BLACK, KNIGHT), wp = makePiece(WHITE, PAWN);
     Move best = encodeMove(E7, E5, DOUBLE_PUSH), other = encodeMove(G8, F6);
 

@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include "../board/board_test_util.h"
-#include "control/search_thread.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "core/engine_state.h"
 #include "eval/eval_hash_tables.h"
 #include "eval/eval_weights.h"
 #include "eval/evaluate.h"
@@ -18,12 +18,13 @@
 #include "search/history.h"
 #include "search/node_search.h"
 #include "search/qsearch.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 #include "search_test_setup.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
-#include "uci/engine_state.h"
 
 namespace {
 

@@ -8,21 +8,22 @@
 #include <vector>
 
 #include "../board/board_test_util.h"
-#include "control/search_thread.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "core/engine_state.h"
 #include "eval/eval_hash_tables.h"
 #include "eval/eval_weights.h"
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
 #include "search/root_search.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 #include "search_test_setup.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
-#include "uci/engine_state.h"
 #include "uci/option_table.h"
 
 namespace {

@@ -10,10 +10,10 @@
 
 #include "../board/board_test_util.h"
 #include "control/time_budget.h"
+#include "core/options.h"
+#include "core/output.h"
 #include "platform/clock.h"
 #include "search/search_output.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
 namespace {
 

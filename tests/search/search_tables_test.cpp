@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include "core/options.h"
 #include "search/search_tables.h"
 #include "uci/command_loop.h"
 #include "uci/option_table.h"
-#include "uci/option_values.h"
 
 namespace {
 

@@ -3,18 +3,19 @@
 // transposition table and the command processor's game.
 #pragma once
 
-#include "control/search_thread.h"
+#include "core/options.h"
 #include "eval/eval_hash_tables.h"
 #include "eval/eval_weights.h"
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
 #include "search/history.h"
+#include "search/search_session.h"
 #include "search/search_state.h"
 #include "search/search_tables.h"
+#include "search/search_thread.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
-#include "uci/option_values.h"
 
 // Thread 0 as a fresh search finds it: empty table, histories and search
 // state at their start, no stop, no nodes counted, on `iteration`.

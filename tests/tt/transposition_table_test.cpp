@@ -9,8 +9,8 @@
 #include <cstring>
 #include <string>
 
-#include "control/search_globals.h"
-#include "uci/option_values.h"
+#include "core/options.h"
+#include "search/search_session.h"
 
 namespace {
 
@@ -404,15 +404,13 @@ TEST_F(TranspositionTableTest, ClearWithSeveralThreadsZeroesEveryByte) {
 // "Hash" during a search must not free the block the searchers are using.
 TEST(TranspositionTableOption, ResizeDuringASearchWaitsForTheNextGo) {
     transpositionTable.resize(1);
-    searching.store(1);
-    resizeTTFromOption(2);
+    resizeTTFromOption(2, true);
     EXPECT_EQ(transpositionTable.clusterCount, 16384u);
-    searching.store(0);
     applyPendingTTResize();
     EXPECT_EQ(transpositionTable.clusterCount, 32768u);
     applyPendingTTResize();  // only once
     EXPECT_EQ(transpositionTable.clusterCount, 32768u);
-    resizeTTFromOption(0);  // releases at once when idle
+    resizeTTFromOption(0, false);  // releases at once when idle
     EXPECT_EQ(transpositionTable.rawBlock, nullptr);
     transpositionTable.release();
 }

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "control/strength_level.h"
+#include "core/options.h"
 #include "uci/option_table.h"
-#include "uci/option_values.h"
 
 namespace {
 

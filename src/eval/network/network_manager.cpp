@@ -4,11 +4,10 @@
 #include <memory>
 #include <string>
 
+#include "core/options.h"
+#include "core/output.h"
 #include "eval/network/embedded_network.h"
 #include "eval/network/network_loader.h"
-#include "uci/option_table.h"
-#include "uci/option_values.h"
-#include "uci/output.h"
 
 namespace {
 
@@ -16,7 +15,6 @@ namespace {
 // network), and what that attempt left us.
 std::string currentName;
 std::unique_ptr<Network> network;
-bool hookInstalled = false;
 
 // Closes the weights file whatever way the load ends.
 struct FileCloser {
@@ -28,14 +26,10 @@ struct FileCloser {
 // The old network goes before the new one is read, also when the read fails:
 // a failed load leaves no network, and two 70 MB networks never live at once.
 void loadNetwork() {
-    if (!hookInstalled) {
-        onWeightsFileChange = loadNetwork;
-        hookInstalled = true;
-    }
     // Front-ends echo the listed default "<empty>" back; it means no file.
-    if (weightsFile == "<empty>") weightsFile.clear();
-    if (network && currentName == weightsFile) return;
-    currentName = weightsFile;
+    const std::string name = weightsFile == "<empty>" ? std::string() : weightsFile;
+    if (network && currentName == name) return;
+    currentName = name;
 
     if (currentName.empty()) {
         network.reset();

@@ -9,7 +9,7 @@
 // standard error. Nothing happens when a network is loaded and the name is the
 // one of the last attempt. A missing file keeps the network in place; a file
 // in the wrong format, or a built-in block that fails, leaves none. Called at
-// start-up and by the "WeightsFile" option, whose hook it installs.
+// start-up and by the "WeightsFile" option.
 void loadNetwork();
 
 // The network the evaluation uses, or null when none is loaded.

@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "../../uci/engine_process.h"
+#include "core/options.h"
 #include "eval/network/embedded_network.h"
 #include "eval/network/network.h"
 #include "eval/network/network_loader.h"
 #include "eval/network/network_magic.h"
 #include "eval/network/network_manager.h"
-#include "uci/option_values.h"
 
 namespace {
 

@@ -1,17 +1,15 @@
-#include "control/periodic_check.h"
+#include "search/periodic_check.h"
 
 #include <cstdint>
 
-#include "control/search_globals.h"
-#include "control/search_thread.h"
-#include "control/think.h"
-#include "control/time_budget.h"
+#include "core/engine_state.h"
+#include "core/output.h"
 #include "platform/clock.h"
 #include "search/search_output.h"
-#include "uci/command_loop.h"
-#include "uci/output.h"
+#include "search/search_session.h"
+#include "search/search_thread.h"
 
-double nextReportTime = 0;
+void (*processQueuedInput)() = nullptr;
 
 // Reading the clock and the input queue costs far more than a node, so the
 // body runs once per 512 calls.
@@ -34,7 +32,7 @@ static bool stopMainThread() {
 bool periodicCheck() {
     if (++callCounter % CHECK_INTERVAL != 0) return false;
 
-    processOneCommand();
+    if (processQueuedInput) processQueuedInput();
     if (quitRequested.load()) stopAllThreads();
 
     bool ponder = pondering.load() != 0;

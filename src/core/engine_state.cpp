@@ -1,4 +1,4 @@
-#include "uci/engine_state.h"
+#include "core/engine_state.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -9,6 +9,7 @@ uint64_t PowersOf8[16];
 uint64_t PowersOf10[16];
 int32_t Rule50Scale[101];
 bool benchMode = false;
+std::atomic<int> quitRequested{0};
 
 // rand() gives at most 31 bits; three draws shifted apart (0, 14 and 29 bits)
 // spread over the whole 64-bit seed and overlap so no bit stays constant.

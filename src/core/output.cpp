@@ -1,11 +1,10 @@
 // Console output and the optional log file.
-#include "uci/output.h"
+#include "core/output.h"
 
 #include <cstdarg>
 
 #include "platform/clock.h"
 #include "platform/threads.h"
-#include "uci/option_values.h"
 
 // The open log, or none. Guarded by logMutex: the input reader logs every line
 // it reads while the main thread logs search diagnostics and may close or
@@ -52,18 +51,16 @@ void logLine(const char* format, ...) {
     std::fflush(logFile);
 }
 
-// The "Log File" callback. "<empty>" is how the option shows an empty text, so
-// a front-end that echoes it back means "no log". A file that cannot be
-// opened leaves logging off without a message; the "Log file is" line has
-// already told the user which name we tried.
+// Closes the current log and opens `name` for appending (an empty name means
+// no log). A file that cannot be opened leaves logging off without a message;
+// the "Log file is" line has already told the user which name we tried.
 void setLogFile(const std::string& name) {
     MutexLock lock(logMutex);
-    logFileName = name == "<empty>" ? std::string() : name;
     if (logFile) {
         std::fclose(logFile);
         logFile = nullptr;
     }
-    if (logFileName.empty()) return;
-    printOut("info string Log file is %s\n", logFileName.c_str());
-    logFile = std::fopen(logFileName.c_str(), "a+");
+    if (name.empty()) return;
+    printOut("info string Log file is %s\n", name.c_str());
+    logFile = std::fopen(name.c_str(), "a+");
 }

@@ -1,4 +1,4 @@
-#include "search/bench.h"
+#include "control/bench.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,10 +6,10 @@
 #include "board/position.h"
 #include "control/think.h"
 #include "control/time_budget.h"
+#include "core/output.h"
 #include "eval/eval_weights.h"
 #include "platform/clock.h"
 #include "search/search_output.h"
-#include "uci/output.h"
 
 const char* const BenchPositions[BENCH_POSITION_COUNT] = {
     "r4qnk/p1p5/5r1b/3P1b1p/2p2N2/2N4P/PP1QB3/2K2RR1 w - -",

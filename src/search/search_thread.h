@@ -7,14 +7,11 @@
 #include <mutex>
 
 #include "board/position.h"
+#include "core/options.h"
+#include "eval/eval_hash_tables.h"
 #include "eval/network/accumulator_cache.h"
 #include "search/history.h"
 #include "search/search_state.h"
-
-constexpr int MAX_THREADS = 256;
-
-struct MaterialHashTable;
-struct PawnHashTable;
 
 struct SearchThread {
     // Only the owner writes its node counter; others read it for reporting.
@@ -50,3 +47,26 @@ extern std::mutex threadRecordsMutex;
 
 // Raises the stop flag of every search thread.
 void stopAllThreads();
+
+// Points a position at the tables of `thread`: its evaluation caches, its
+// move statistics and its accumulator cache. A position that no move led to
+// yet (set up from text: no continuation slices) gets the side's "no move"
+// rows, as the search's own positions do after a null move.
+inline void attachToThread(Position& pos, SearchThread& thread) {
+    pos.threadIndex = uint16_t(thread.index);
+    pos.pawnTable = thread.pawnTable;
+    pos.materialTable = thread.materialTable;
+    pos.accumulatorCache = &thread.accumulatorCache;
+    pos.history = &thread.history;
+    if (!pos.contHist[0])
+        for (PieceToHistory*& slice : pos.contHist) slice = noMoveSlice(thread.history, pos.sideToMove());
+}
+
+// The thread's evaluation caches, sized for the running thread count.
+inline void allocateEvalHashTables(SearchThread& thread) {
+    allocateEvalHashTables(thread.materialTable, thread.pawnTable, activeThreads.load());
+}
+
+inline void releaseEvalHashTables(SearchThread& thread) {
+    releaseEvalHashTables(thread.materialTable, thread.pawnTable);
+}

@@ -53,3 +53,6 @@ extern int32_t limitStrength;     // "UCI LimitStrength"
 extern int32_t autoSkill;         // "Auto Skill"
 extern int32_t skillTime;         // "Skill Time"
 extern std::string uciOpponent;   // "UCI_Opponent"
+
+// The most search threads "Threads" allows.
+constexpr int MAX_THREADS = 256;

@@ -3,6 +3,7 @@
 // share.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <random>
 
@@ -25,6 +26,11 @@ extern uint64_t PowersOf10[16];
 // Rule50Scale[k] = 106 - (k + 40)^2 / 300: the percentage by which search
 // values shrink as the fifty-move counter k grows (101 at k = 0, 41 at 100).
 extern int32_t Rule50Scale[101];
+
+// Set once, and never cleared, when "quit", the end of input or a console
+// signal arrives (requestQuit): the command loop, the search and the think
+// driver wind down.
+extern std::atomic<int> quitRequested;
 
 // Whether the program was started as "bench".
 extern bool benchMode;

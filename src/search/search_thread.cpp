@@ -1,10 +1,18 @@
-#include "control/search_thread.h"
+#include "search/search_thread.h"
 
 // The main thread's record exists from static initialisation on, so that
 // positions made before any pool is built have an owner to count nodes on.
 static SearchThread mainThreadRecord;
 
 SearchThread* searchThreads[MAX_THREADS] = {&mainThreadRecord};
+
+// Positions set up from text belong to the main thread until a search copies
+// them into a thread of its own. Registered during static initialisation, so
+// that it holds before any code sets up a position.
+static const bool setUpPositionsAttach = [] {
+    onPositionSetUp = [](Position& pos) { attachToThread(pos, mainThreadRecord); };
+    return true;
+}();
 std::atomic<int> activeThreads{1};
 std::mutex threadRecordsMutex;
 

@@ -10,5 +10,5 @@ void printOut(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void printTo(FILE* stream, const char* format, ...) __attribute__((format(printf, 2, 3)));
 // Time-stamped line in the log file, if one is open; cut to 255 characters.
 void logLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// Callback of "Log File": closes the current log and opens the named one for appending.
+// Closes the current log and opens the named one for appending ("" = no log).
 void setLogFile(const std::string& name);

@@ -1,6 +1,6 @@
 // Storage for the option variables, each holding its default so that code
 // reading them before the option table is built still sees sensible values.
-#include "uci/option_values.h"
+#include "core/options.h"
 
 int32_t numaOffset = 0;
 int32_t threadsOption = 1;

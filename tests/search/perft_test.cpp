@@ -2,8 +2,8 @@
 // independent engines), up to a node budget that keeps the test quick.
 #include <gtest/gtest.h>
 
-#include "board/perft.h"
-#include "board_test_util.h"
+#include "../board/board_test_util.h"
+#include "search/perft.h"
 
 namespace {
 

@@ -1,11 +1,11 @@
-#include "board/perft.h"
+#include "search/perft.h"
 
 #include <cstdio>
 
-#include "board/make_move.h"
+#include "core/output.h"
 #include "platform/clock.h"
 #include "search/move_picker.h"
-#include "uci/output.h"
+#include "search/search_move.h"
 
 uint64_t perftLeafCount = 0;
 
@@ -18,7 +18,7 @@ void perft(const Position& pos, int depth) {
     picker.deferLosingCaptures = false;
     Position child;
     while (Move m = nextMove(picker)) {
-        if (!makeMove(pos, child, m)) continue;
+        if (!makeSearchMove(pos, child, m)) continue;
         if (depth >= 2) {
             child.checkers = computeCheckers(child);
             perft(child, depth - 1);

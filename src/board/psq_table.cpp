@@ -1,0 +1,3 @@
+#include "board/psq_table.h"
+
+int64_t PsqTable[16][64];

@@ -1,3 +1,0 @@
-#include "eval/psq_table.h"
-
-int64_t PsqTable[16][64];
