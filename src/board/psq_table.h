@@ -1,6 +1,6 @@
 // Piece-square values (material included) that positions keep summed in
 // psqScore, as ScorePairs from White's point of view. The evaluation weights
-// fill the table; until then every entry is 0.
+// fill the table (initMaterialWeights); before that every entry is 0.
 #pragma once
 
 #include <cstdint>

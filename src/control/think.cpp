@@ -100,9 +100,8 @@ static int buildRootMoves(Position& root, const char* searchMovesText, RootMove*
 // ---------------------------------------------------------------------------
 // Per-search settings
 
-// A fresh noise pattern per search, from the calendar time. At full strength
-// the noise is "Variety" (0 = none); strength limiting sets its own
-// amplitude, node cap and quiescence limit here once it exists.
+// A fresh noise pattern per search, from the calendar time, of amplitude
+// "Variety" (0 = none), and the full-strength quiescence limit.
 static void applyStrengthSettings() {
     std::srand(unsigned(std::time(nullptr)));
     uint64_t r1 = uint64_t(int64_t(std::rand())), r2 = uint64_t(int64_t(std::rand()));

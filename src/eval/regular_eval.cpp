@@ -3,8 +3,8 @@
 #include "board/position.h"
 #include "eval/material.h"
 
-// Until the full hand-written evaluation (pawn structure, mobility, king
-// safety) is in place, this is the material evaluation alone.
+// The hand-written evaluation is the material evaluation alone
+// (evaluateMaterial), from the side to move's view.
 Score regularEvaluate(Position& pos, Score, Score, uint8_t* lazy) {
     if (lazy) *lazy = 0;
     float scale = 0.0f;

