@@ -30,15 +30,12 @@ namespace {
 constexpr std::array<Key, 64> ExcludedToKeys = detail::keyList<64>(0x5AB1E0006ULL);
 constexpr std::array<Key, 64> ExcludedFromKeys = detail::keyList<64>(0x5AB1E0007ULL);
 
-// Evaluation window that asks for the exact value.
-constexpr Score FULL_WINDOW = 35000;
 // No-value start of a best score, below every mate.
 constexpr Score NO_VALUE = -SCORE_NONE;
-// Depth (half plies) from which under-promotions are searched at all.
-constexpr int UNDER_PROMOTION_DEPTH = 20;
-// History score bounds of the move-ordering statScore of a node.
-constexpr int32_t STAT_SCORE_GOOD = 4000;
-constexpr int32_t STAT_SCORE_BAD = -4000;
+
+// The most quiet moves and captures a node remembers for its history updates.
+constexpr int MAX_TRIED_QUIETS = 63;
+constexpr int MAX_TRIED_CAPTURES = 31;
 
 // What the table holds for a node, read once at its entry. Score and move are
 // only meaningful when hasResult is set (an evaluation-only entry has neither).
@@ -117,13 +114,14 @@ inline bool evalKnown(Score v) {
 }
 
 // Whether the side to move is doing at least as well as two plies ago (within
-// 5 points); nodes near the root and nodes without an earlier value count as
-// improving, nodes in check never do.
+// IMPROVING_MARGIN); nodes near the root and nodes without an earlier value
+// count as improving, nodes in check never do.
 bool isImproving(const Position& pos, int ply, bool inCheck) {
     if (ply < 2) return true;
     if (inCheck) return false;
     const Position* earlier = pos.parent ? pos.parent->parent : nullptr;
-    return !earlier || !evalKnown(earlier->staticEval) || earlier->staticEval <= pos.staticEval + 5;
+    return !earlier || !evalKnown(earlier->staticEval) ||
+           earlier->staticEval <= pos.staticEval + IMPROVING_MARGIN;
 }
 
 // The counter move stored against the move that produced pos (none after a
@@ -265,9 +263,11 @@ struct SingularTest {
 
 inline SingularTest planSingularTest(const TableInfo& tt, int entryDepth, int d, Score beta) {
     SingularTest test;
-    test.candidate =
-        tt.hasResult && std::abs(tt.score) <= 3899 && tt.depth >= entryDepth - 6 && (tt.kind & BOUND_LOWER);
-    test.beta = test.candidate ? std::min(tt.score, beta + 60) - 10 * d / 16 : 0;
+    test.candidate = tt.hasResult && std::abs(tt.score) <= SINGULAR_MAX_SCORE &&
+                     tt.depth >= entryDepth - SINGULAR_ENTRY_DEPTH_MARGIN && (tt.kind & BOUND_LOWER);
+    test.beta = test.candidate
+                    ? std::min(tt.score, beta + SINGULAR_BETA_CAP) - SINGULAR_MARGIN_SIXTEENTHS * d / 16
+                    : 0;
     test.depth = ((d - 2) / 2) & ~1;
     return test;
 }
@@ -284,18 +284,19 @@ Score searchWithoutMove(Position& pos, Position& child, Move m, const SingularTe
 }
 
 // The moves a node has searched, in the order tried, for the history
-// updates after its move loop: at most 63 quiet moves and 31 captures or
-// promotions; the rest go unremembered. Nodes in check remember nothing.
+// updates after its move loop: at most MAX_TRIED_QUIETS quiet moves and
+// MAX_TRIED_CAPTURES captures or promotions; the rest go unremembered. Nodes
+// in check remember nothing.
 struct TriedMoves {
-    Move quiets[63];
-    Move captures[31];
+    Move quiets[MAX_TRIED_QUIETS];
+    Move captures[MAX_TRIED_CAPTURES];
     int quietCount = 0;
     int captureCount = 0;
 
     void remember(Move m, bool tactical) {
         if (tactical) {
-            if (captureCount < 31) captures[captureCount++] = m;
-        } else if (quietCount < 63) {
+            if (captureCount < MAX_TRIED_CAPTURES) captures[captureCount++] = m;
+        } else if (quietCount < MAX_TRIED_QUIETS) {
             quiets[quietCount++] = m;
         }
     }
@@ -325,11 +326,11 @@ inline bool pruningAllowed(Score bestValue, bool winningCapture, int d, bool few
     return bestValue > -MATE_BOUND && !winningCapture && d <= PRUNE_DEPTH_LIMIT && !fewPieces;
 }
 
-// The pruning of a capture, promotion or check: short of depth 15, one that
-// loses more than `marginPerDepth` per half ply of depth in the exchange on
-// its square is left out.
+// The pruning of a capture, promotion or check: short of TACTICAL_SEE_DEPTH,
+// one that loses more than `marginPerDepth` per half ply of depth in the
+// exchange on its square is left out.
 inline bool tacticalMoveTooCostly(const Position& pos, Move m, int d, int marginPerDepth) {
-    return d < 15 && seeBelow(pos, m, marginPerDepth * d);
+    return d < TACTICAL_SEE_DEPTH && seeBelow(pos, m, marginPerDepth * d);
 }
 
 // The killers and the counter move: quiet moves the ordering already
@@ -339,11 +340,11 @@ inline bool isKillerOrCounter(Move m, Move killer1, Move killer2, Move counter) 
 }
 
 // Whether a quiet move's child is drawn by the fifty-move rule or by
-// repetition; near the root (plies 1 and 2) only a second repetition
-// counts. Captures and promotions restart the fifty-move count, so their
-// children are not tested.
+// repetition; near the root (below ROOT_REPETITION_PLIES) only a second
+// repetition counts. Captures and promotions restart the fifty-move count,
+// so their children are not tested.
 inline bool quietChildDrawn(const Position& child, bool tactical, int ply) {
-    return !tactical && childIsDrawn(child, ply < 3 ? 2 : 1);
+    return !tactical && childIsDrawn(child, ply < ROOT_REPETITION_PLIES ? 2 : 1);
 }
 
 // A capture that leaves nothing but kings and pawns: the pawn endgame is
@@ -361,15 +362,15 @@ inline int32_t moveStatScore(Move m, Move ttMove, bool inCheck, bool winningCapt
 }
 
 // A quiet move that is reduced gets its history score from the quiet
-// history instead (the ordering key, H / 6), less the history offset.
+// history instead (H / HISTORY_KEY_DIVISOR), less the history offset.
 inline int32_t quietStatScore(const Position& pos, Move m) {
-    return combinedQuietHistory(pos, m) / 6 - historyOffset;
+    return combinedQuietHistory(pos, m) / HISTORY_KEY_DIVISOR - historyOffset;
 }
 
 // What a quiet move's history score takes off its reduction, in half plies:
-// a ply for each 6000 points (a negative score adds to the reduction).
+// a ply for each HISTORY_REDUCTION_STEP (a negative score adds to it).
 inline int historyReduction(int32_t statScore) {
-    return 2 * (statScore / 6000);
+    return 2 * (statScore / HISTORY_REDUCTION_STEP);
 }
 
 // The null-window search of a move after the first: first `reduction` half
@@ -439,11 +440,14 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
 
     // Step 8. Internal iterative reduction: without a table move the node is
     // searched a ply shallower; d is the working depth from here on.
-    const int d = (tt.move == MOVE_NONE && depth >= 8 && !inCheck) ? depth - 2 : depth;
+    const int d = (tt.move == MOVE_NONE && depth >= IIR_MIN_DEPTH && !inCheck) ? depth - 2 : depth;
 
     // Step 9. Late-move count: generous in the first iterations.
-    const int lateMoves = (thread.iteration < 17 || useMCTS) ? (d > 4 ? 999 : 2 * d + 4)
-                                                             : lateMoveCount[improving][std::min(d, 23)];
+    const int lateMoves =
+        (thread.iteration < EARLY_ITERATIONS || useMCTS)
+            ? (d > EARLY_LATE_MOVE_DEPTH ? NO_LATE_MOVE_LIMIT
+                                         : EARLY_LATE_MOVES_PER_DEPTH * d + EARLY_LATE_MOVES_BASE)
+            : lateMoveCount[improving][std::min(d, LATE_MOVE_DEPTHS - 1)];
     const int ttTactical = isTacticalTableMove(pos, tt.move);
 
     // Step 10. Singular-extension test, its entry held against the working depth.
@@ -489,7 +493,7 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
             losingCapture = deferredLosing[deferredRead];
             m = deferredMoves[deferredRead++];
         }
-        const int moveNumber = std::min(movesPicked, 63);
+        const int moveNumber = std::min(movesPicked, REDUCTION_MOVES - 1);
 
         // Loop step 1. Under-promotions only deep in the tree.
         if (skippedUnderPromotion(m, d)) continue;
@@ -500,13 +504,18 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
         // Loop step 2. Pruning, once some move has a value that is no mate.
         if (pruningAllowed(bestValue, winningCapture, d, fewPieces)) {
             if (tactical || checks) {
-                if (tacticalMoveTooCostly(pos, m, d, 84)) continue;
+                if (tacticalMoveTooCostly(pos, m, d, PV_TACTICAL_SEE_MARGIN)) continue;
             } else {
                 int lmrDepth = prunedDepthInPlies(d, 1, moveNumber);
                 int32_t h = combinedQuietHistory(pos, m);
                 bool special = isKillerOrCounter(m, killer1, killer2, counter);
-                if (!special && moveCount > lateMoves && d <= 11 && h < 108000) continue;
-                if (lmrDepth < 11 && seeBelow(pos, m, 2 * quietSeeMargin[lmrDepth]) && h <= 149999) continue;
+                if (!special && moveCount > lateMoves && d <= PV_MOVE_COUNT_DEPTH &&
+                    h < PV_MOVE_COUNT_HISTORY)
+                    continue;
+                if (lmrDepth < QUIET_SEE_PLIES &&
+                    seeBelow(pos, m, PV_QUIET_SEE_FACTOR * quietSeeMargin[lmrDepth]) &&
+                    h < QUIET_SEE_HISTORY_LIMIT)
+                    continue;
             }
         }
 
@@ -515,7 +524,8 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
         madeCount++;
 
         // Loop step 4. Helper threads put off moves another thread is searching.
-        if (useBusyFlags && firstPass && pos.threadIndex != 0 && moveCount >= 2 && d > 4 && !winningCapture) {
+        if (useBusyFlags && firstPass && pos.threadIndex != 0 && moveCount >= 2 && d >= DEFER_MIN_DEPTH &&
+            !winningCapture) {
             TTEntry childEntry{};
             if (transpositionTable.probe(child.key, childEntry) && childEntry.busy) {
                 deferredLosing[deferredCount] = losingCapture;
@@ -538,7 +548,7 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
             // Loop step 7. Extensions.
             int extension = 0;
             if (ply < 2 * thread.iteration) {
-                if (m == tt.move && d > 11 && singular.candidate) {
+                if (m == tt.move && d >= PV_SINGULAR_MIN_DEPTH && singular.candidate) {
                     // Is the table move singular: does everything else fail
                     // clearly below its value?
                     Score sv = searchWithoutMove(pos, child, m, singular, ply, false, thread);
@@ -566,7 +576,7 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
                 v = -searchPV(child, -beta, -alpha, newDepth - 2, ply + 1, childPv);
             } else {
                 int reduction = 0;
-                if (useLMR && newDepth >= 6 && !tactical) {
+                if (useLMR && newDepth >= LMR_MIN_DEPTH && !tactical) {
                     reduction = reductionTableFloor[1][std::min(d, REDUCTION_DEPTHS - 1)][moveNumber] +
                                 2 * ttTactical - (tt.pvNode && !mctsActive ? 4 : 0);
                     if (checks) reduction -= 2;
@@ -575,7 +585,8 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
                     pos.statScore = quietStatScore(pos, m);
                     reduction -= historyReduction(pos.statScore);
                     reduction = std::max(reduction, 0);
-                    if (pos.phase > 48 && reduction > 1 && d <= 15 && pieceUnderThreat(pos, m))
+                    if (pos.phase > THREAT_PHASE && reduction > 1 && d <= PV_THREAT_MAX_DEPTH &&
+                        pieceUnderThreat(pos, m))
                         reduction -= 2;
                     if (beta < 0) reduction += 2;
                     if (reduction >= 2 && checks) reduction -= 2;
@@ -615,7 +626,8 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
     if (stopped(thread)) return 0;
 
     // Step 13. History updates.
-    if (bestMove != MOVE_NONE) learnFromBestMove(pos, bestMove, tried, d, inCheck, alpha - 192);
+    if (bestMove != MOVE_NONE)
+        learnFromBestMove(pos, bestMove, tried, d, inCheck, alpha - PV_QUIET_LEARN_MARGIN);
 
     // Step 14. No legal move: mate or stalemate.
     if (madeCount == 0) return noMoveResult(pos, pos.key, inCheck, ply, d, storedEval, 1);
@@ -673,7 +685,7 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
             updateQuietCutoff(pos, ply, tt.move);
             if (!inCheck) rewardQuietMove(pos, tt.move, depth);
         }
-        if (pos.rule50 < 90) return tt.score;
+        if (pos.rule50 < TABLE_CUTOFF_RULE50_LIMIT) return tt.score;
     }
 
     // Step 5. Tablebases.
@@ -684,9 +696,11 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
     // rough value decides as well as an exact one.
     int16_t storedEval = EVAL_NONE;
     if (!inCheck) {
-        Score margin = depth < 5 ? 200 : 10 * depth + 253;
-        Score lo = depth >= 18 ? -FULL_WINDOW : beta - margin;
-        Score hi = depth >= 18 ? FULL_WINDOW : beta + margin;
+        Score margin = depth < LAZY_EVAL_SHALLOW_DEPTH
+                           ? LAZY_EVAL_SHALLOW_MARGIN
+                           : LAZY_EVAL_MARGIN_PER_DEPTH * depth + LAZY_EVAL_MARGIN_BASE;
+        Score lo = depth >= LAZY_EVAL_EXACT_DEPTH ? -FULL_WINDOW : beta - margin;
+        Score hi = depth >= LAZY_EVAL_EXACT_DEPTH ? FULL_WINDOW : beta + margin;
         storedEval = evaluateNode(pos, tt, key, lo, hi, tt.pvNode);
     }
 
@@ -713,42 +727,51 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
         // mover's evaluation fell loses main history, one that rose gains.
         const Position* parent = pos.parent;
         if (parent && evalKnown(parent->staticEval) && pos.lastMove != MOVE_NONE && pos.capturedType == 0)
-            addLastMoveFeedback(pos,
-                                std::clamp(-6 * depth * (parent->staticEval + pos.staticEval), -2000, 2000));
+            addLastMoveFeedback(
+                pos, std::clamp(-EVAL_FEEDBACK_PER_DEPTH * depth * (parent->staticEval + pos.staticEval),
+                                -EVAL_FEEDBACK_LIMIT, EVAL_FEEDBACK_LIMIT));
 
-        if (evalAdj >= beta && std::abs(beta) <= 31799 && nullMovePruning) {
+        if (evalAdj >= beta && std::abs(beta) < MATE_BOUND && nullMovePruning) {
             // Step 11. Reverse futility: far enough above beta, return at once.
-            if (evalAdj < 5000 && !tt.pvNode && depth < 13 &&
-                evalAdj - ((depth / 2) * futilityMultiplier + depth * depth - 75 * improving) >= beta)
+            const Score rfpMargin =
+                (depth / 2) * futilityMultiplier + depth * depth - RFP_IMPROVING_BONUS * improving;
+            if (evalAdj < RFP_MAX_EVAL && !tt.pvNode && depth < RFP_DEPTH_LIMIT &&
+                evalAdj - rfpMargin >= beta)
                 return evalAdj;
 
             // Step 12. Null move: if passing still leaves us at beta, a real move will too.
             bool nullAllowed = !noNull && !fewPieces && pos.staticEval <= evalAdj &&
                                !(ply >= 2 && parent && parent->lastMove == MOVE_NONE) &&
-                               !(parent && parent->statScore > 18999) &&
+                               !(parent && parent->statScore > NULL_MOVE_MAX_PARENT_STAT) &&
                                !(pos.nullMoveSide == us && ply <= pos.nullMoveMinPly);
-            if (nullAllowed && depth < 15)
-                nullAllowed = pos.staticEval >= beta - 9 * depth + 108 + (tt.pvNode ? 20 : 0);
+            if (nullAllowed && depth < NULL_MOVE_MARGIN_DEPTH) {
+                const Score margin = NULL_MOVE_MARGIN_PER_DEPTH * depth - NULL_MOVE_MARGIN_BASE -
+                                     (tt.pvNode ? NULL_MOVE_PV_ENTRY_MARGIN : 0);
+                nullAllowed = pos.staticEval >= beta - margin;
+            }
             if (nullAllowed) {
                 const int R =
-                    (std::min(12 * (evalAdj - beta), 3000) + 150 * depth + (pos.phase < 25 ? 3000 : 3500)) /
-                    1000;
+                    (std::min(NULL_MOVE_R_PER_LEAD * (evalAdj - beta), NULL_MOVE_R_LEAD_CAP) +
+                     NULL_MOVE_R_PER_DEPTH * depth +
+                     (pos.phase < NULL_MOVE_ENDGAME_PHASE ? NULL_MOVE_R_BASE_ENDGAME : NULL_MOVE_R_BASE)) /
+                    NULL_MOVE_R_SCALE;
                 makeMove(pos, child, MOVE_NONE);
                 Score v = depth - 2 * R < 2 ? -qsearch(child, -beta, -beta + 1, 0, ply + 1, childPv)
                                             : -searchNonPV(child, -beta + 1, depth - 2 * R, ply + 1, childPv,
                                                            MOVE_NONE, true, !cutNode, 0);
                 if (stopped(thread)) return 0;
                 // No unproven mates from a null move.
-                Score result = v >= 29001 ? beta : v;
+                Score result = v >= NULL_MOVE_MATE_LIMIT ? beta : v;
 
                 // A threat found under a reduced node: give up on it, or undo the reduction.
-                if (parentReduction > 0 && result < beta - 200) {
-                    if (parentReduction < 4) return result;
+                if (parentReduction > 0 && result < beta - NULL_MOVE_THREAT_MARGIN) {
+                    if (parentReduction < NULL_MOVE_THREAT_REDUCTION) return result;
                     depth += 2;
                 }
 
                 if (result >= beta) {
-                    if (depth < 15 || (std::min<int>(pos.phase, 96) > 8 && depth < 25) ||
+                    if (depth < NULL_MOVE_VERIFY_DEPTH ||
+                        (pos.phase > NULL_MOVE_VERIFY_PHASE && depth < NULL_MOVE_VERIFY_DEEP_DEPTH) ||
                         pos.nullMoveMinPly != 0)
                         return result;
                     // Deep in the endgame, verify with a real search in which
@@ -768,13 +791,13 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
 
         // Step 13. ProbCut: a capture that beats beta by a margin in a
         // shallow search almost surely beats beta in a full one.
-        if (!noNull && depth > 9 && std::abs(beta) < MATE_SCORE && pos.capturedType != QUEEN &&
-            pos.capturedType != KING) {
-            const Score probBeta = std::min(beta, 31900) + 100;
+        if (!noNull && depth >= PROBCUT_MIN_DEPTH && std::abs(beta) < MATE_SCORE &&
+            pos.capturedType != QUEEN && pos.capturedType != KING) {
+            const Score probBeta = std::min(beta, PROBCUT_MAX_BETA) + PROBCUT_MARGIN;
             MovePicker probPicker;
             startPicker(probPicker, pos, PICK_PROBCUT, tt.move, MOVE_NONE, MOVE_NONE, MOVE_NONE);
             int probSearched = 0;
-            while (probSearched < 2) {
+            while (probSearched < PROBCUT_MAX_MOVES) {
                 Move m = nextMove(probPicker);
                 if (m == MOVE_NONE) break;
                 if (seeBelow(pos, m, pos.staticEval - probBeta)) continue;
@@ -782,34 +805,35 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
                 probSearched++;
                 Score v = -qsearch(child, -probBeta, -probBeta + 1, 0, ply + 1, childPv);
                 if (v >= probBeta)
-                    v = -searchNonPV(child, -probBeta + 1, depth - 8, ply + 1, childPv, MOVE_NONE, false,
-                                     !cutNode, 0);
+                    v = -searchNonPV(child, -probBeta + 1, depth - PROBCUT_REDUCTION, ply + 1, childPv,
+                                     MOVE_NONE, false, !cutNode, 0);
                 if (stopped(thread)) return 0;
                 if (v >= probBeta) return v;
             }
         }
     } else {
         // Step 14. In check: a deep table capture that wins clearly is trusted.
-        if (tt.hasResult && tt.score >= beta + 200 && tt.kind == BOUND_LOWER && tt.depth >= depth - 6 &&
-            depth > 3 && (isCaptureMove(pos, tt.move) || moveKind(tt.move) == PROMO_QUEEN) &&
-            std::abs(tt.score) <= 5000 && std::abs(beta) <= 5000)
-            return beta + 200;
+        if (tt.hasResult && tt.score >= beta + CHECK_TT_MARGIN && tt.kind == BOUND_LOWER &&
+            tt.depth >= depth - CHECK_TT_DEPTH_MARGIN && depth >= CHECK_TT_MIN_DEPTH &&
+            (isCaptureMove(pos, tt.move) || moveKind(tt.move) == PROMO_QUEEN) &&
+            std::abs(tt.score) <= CHECK_TT_MAX_SCORE && std::abs(beta) <= CHECK_TT_MAX_SCORE)
+            return beta + CHECK_TT_MARGIN;
     }
 
     // Step 15. Internal iterative reduction on expected cut nodes without a table move.
-    const int d = (cutNode && depth >= 8 && tt.move == MOVE_NONE) ? depth - 2 : depth;
+    const int d = (cutNode && depth >= IIR_MIN_DEPTH && tt.move == MOVE_NONE) ? depth - 2 : depth;
 
     // Step 16. Futility mode: when even a good quiet move cannot lift the
     // value to beta, only captures, checks and the most forcing quiet moves
     // are tried, and the margin-raised static value stands for the rest.
-    const Score futilityBase = ((d * d) & ~3) + (d / 2) * 70 + evalAdj;
-    const bool futilityMode = !inCheck && excludedMove == MOVE_NONE && pos.lastMove != MOVE_NONE && d <= 15 &&
-                              futilityBase < beta && !fewPieces;
+    const Score futilityBase = ((d * d) & ~3) + (d / 2) * FUTILITY_MODE_PER_PLY + evalAdj;
+    const bool futilityMode = !inCheck && excludedMove == MOVE_NONE && pos.lastMove != MOVE_NONE &&
+                              d <= FUTILITY_MODE_MAX_DEPTH && futilityBase < beta && !fewPieces;
     Score bestValue = NO_VALUE;
     if (futilityMode && pos.staticEval < beta) bestValue = std::max(futilityBase, pos.staticEval);
 
     // Step 17. Late-move count; the quiet moves stop after half as many again.
-    const int lateMoves = lateMoveCount[improving][std::min(d, 23)];
+    const int lateMoves = lateMoveCount[improving][std::min(d, LATE_MOVE_DEPTHS - 1)];
     const int ttTactical = isTacticalTableMove(pos, tt.move);
 
     // Step 18. The return move, skipped as a waste of two tempi.
@@ -823,7 +847,7 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
     // Step 20. The move loop.
     int sequence;
     if (futilityMode)
-        sequence = d < 6 ? PICK_FUTILITY : PICK_FUTILITY_DEEP;
+        sequence = d < FUTILITY_MODE_DEEP_DEPTH ? PICK_FUTILITY : PICK_FUTILITY_DEEP;
     else
         sequence = inCheck ? PICK_EVASIONS : PICK_MAIN;
     MovePicker picker;
@@ -840,7 +864,7 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
         movesPicked++;
         const bool winningCapture = isWinningCaptureStage(picker);
         const bool losingCapture = picker.lastStage == STAGE_DEFERRED_CAPTURES;
-        const int moveNumber = std::min(movesPicked, 63);
+        const int moveNumber = std::min(movesPicked, REDUCTION_MOVES - 1);
 
         // Loop step 1. The excluded move, under-promotions short of depth 20,
         // and the return move.
@@ -857,23 +881,29 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
         // Loop step 2. Pruning, once some value that is no mate exists.
         if (pruningAllowed(bestValue, winningCapture, d, fewPieces)) {
             if (tactical || checks) {
-                if (tacticalMoveTooCostly(pos, m, d, 42)) continue;
+                if (tacticalMoveTooCostly(pos, m, d, TACTICAL_SEE_MARGIN)) continue;
             } else {
                 int lmrDepth = prunedDepthInPlies(d, improving, moveNumber);
                 int32_t h = combinedQuietHistory(pos, m);
                 // Move-count pruning by history; in the quiet stage, every later quiet goes too.
-                if (moveCount > lateMoves && !futilityMode && d <= 20 && !inCheck &&
-                    h / 6 < historyPruneThreshold) {
+                if (moveCount > lateMoves && !futilityMode && d <= MOVE_COUNT_DEPTH && !inCheck &&
+                    h / HISTORY_KEY_DIVISOR < historyPruneThreshold) {
                     if (picker.lastStage == STAGE_QUIETS) picker.quietsOff = true;
                     continue;
                 }
                 // Poor continuation history at low depth.
-                if (!inCheck && lmrDepth < 4 && continuationSum(pos, m) - 48000 < 4800 - 2400 * d) continue;
+                if (!inCheck && lmrDepth < CONTINUATION_PRUNE_PLIES &&
+                    continuationSum(pos, m) - CONTINUATION_PRUNE_OFFSET <
+                        CONTINUATION_PRUNE_BASE - CONTINUATION_PRUNE_PER_DEPTH * d)
+                    continue;
                 // Futility: the static value plus a margin stays below beta.
-                if (lmrDepth <= 5 && pos.staticEval + 64 * lmrDepth + 142 - 10 * moveCount < beta) continue;
+                const Score futilityValue = pos.staticEval + FUTILITY_MARGIN_PER_PLY * lmrDepth +
+                                            FUTILITY_MARGIN_BASE - FUTILITY_MARGIN_PER_MOVE * moveCount;
+                if (lmrDepth <= FUTILITY_PLIES && futilityValue < beta) continue;
                 // The move loses material on its square.
-                if ((inCheck || lmrDepth <= 10) && seeBelow(pos, m, quietSeeMargin[std::min(lmrDepth, 10)]) &&
-                    h < 150000)
+                if ((inCheck || lmrDepth < QUIET_SEE_PLIES) &&
+                    seeBelow(pos, m, quietSeeMargin[std::min(lmrDepth, QUIET_SEE_PLIES - 1)]) &&
+                    h < QUIET_SEE_HISTORY_LIMIT)
                     continue;
             }
         }
@@ -894,12 +924,13 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
             // Loop step 6. Extensions.
             int extension = 0;
             if (ply < 2 * thread.iteration) {
-                if (m == tt.move && d >= 8 && excludedMove == MOVE_NONE && singular.candidate) {
+                if (m == tt.move && d >= SINGULAR_MIN_DEPTH && excludedMove == MOVE_NONE &&
+                    singular.candidate) {
                     Score sv = searchWithoutMove(pos, child, m, singular, ply, cutNode, thread);
                     if (stopped(thread)) return 0;
                     if (sv < singular.beta) {
                         extension = 2;
-                        if (sv < singular.beta - 15 && child.doubleExtensionsLeft > 0) {
+                        if (sv < singular.beta - DOUBLE_EXTENSION_MARGIN && child.doubleExtensionsLeft > 0) {
                             extension = 4;
                             child.doubleExtensionsLeft--;
                         }
@@ -919,25 +950,25 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
 
             // Loop step 8. Search the child: late moves reduced first.
             int reduction = 0;
-            if (moveCount > 1 && useLMR && newDepth > 5) {
+            if (moveCount > 1 && useLMR && newDepth >= LMR_MIN_DEPTH) {
                 reduction =
                     reductionTable[improving][std::min(d, REDUCTION_DEPTHS - 1)][moveNumber] + 2 * ttTactical;
                 if (tt.pvNode) reduction -= mctsActive ? 2 : 4;
                 if (tactical) {
-                    if (d > 13 && !cutNode) reduction -= 4;
+                    if (d >= CAPTURE_EASE_DEPTH && !cutNode) reduction -= 4;
                 } else if (cutNode) {
-                    reduction += (!inCheck && d > 12) ? 4 : 2;
+                    reduction += (!inCheck && d >= CUT_NODE_DEEP_DEPTH) ? 4 : 2;
                 }
                 if (checks) reduction -= 2;
                 if (beta < 0) reduction += 2;
                 if (!tactical) {
-                    if (d < 23 &&
+                    if (d < ORDERING_EASE_DEPTH &&
                         (isKillerOrCounter(m, killer1, killer2, counter) || isAdvancedPawnMove(pos, m)))
                         reduction -= 2;
                     pos.statScore = quietStatScore(pos, m);
                     reduction -= historyReduction(pos.statScore);
                 }
-                if (reduction >= 2 && !(pos.phase > 48 && !cutNode) && pieceUnderThreat(pos, m))
+                if (reduction >= 2 && !(pos.phase > THREAT_PHASE && !cutNode) && pieceUnderThreat(pos, m))
                     reduction -= 4;
                 if (reduction >= 2 && checks) reduction -= 2;
                 if (reduction < 2) reduction = 0;
@@ -964,7 +995,7 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
     if (stopped(thread)) return 0;
 
     // Step 22. History updates.
-    if (bestMove != MOVE_NONE) learnFromBestMove(pos, bestMove, tried, d, inCheck, beta - 60);
+    if (bestMove != MOVE_NONE) learnFromBestMove(pos, bestMove, tried, d, inCheck, beta - QUIET_LEARN_MARGIN);
 
     // Step 23. No move made. With every move on offer that is mate or
     // stalemate, final at any depth. When moves were left out on purpose
