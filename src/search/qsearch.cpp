@@ -21,10 +21,9 @@ constexpr Score DeltaValue[7] = {0, 180, 600, 660, 900, 1740, 10000};
 // A stand-pat value this far below alpha gives up on the node at once.
 constexpr Score HOPELESS_MARGIN = 1660;
 
-// Evaluation windows: a null window lets the evaluation stop early this far
-// outside it; a wide window asks for the exact value.
+// A null window lets the evaluation stop early this far outside it (a wide
+// window asks for the exact value, FULL_WINDOW).
 constexpr Score LAZY_WINDOW_MARGIN = 164;
-constexpr Score FULL_WINDOW = 35000;
 
 // Delta-pruning margins over the stand-pat value.
 constexpr Score DELTA_MARGIN_NULL_WINDOW = 70;
@@ -37,6 +36,10 @@ constexpr int POOR_CONTINUATION = 12000;
 // quiet checks) knows more than the plies below it.
 constexpr int FIRST_PLY_TABLE_DEPTH = 0;
 constexpr int DEEPER_TABLE_DEPTH = -2;
+
+// From this ply on (and in any null window) a table bound that says more
+// than the static value stands in for it when standing pat.
+constexpr int TABLE_STAND_PAT_PLY = 5;
 
 // Whether a table bound settles the node: exact, or on the far side of the window.
 inline bool boundSettles(uint8_t bound, Score score, Score alpha, Score beta) {
@@ -96,7 +99,8 @@ Score qsearch(Position& pos, Score alpha, Score beta, int depth, int ply, Move* 
     const Move ttMove = hasResult ? Move(entry.move) : MOVE_NONE;
     if (hasResult) {
         if (entry.bound & BOUND_FINAL_FLAG) return ttScore;
-        if (entry.depth >= tableDepth && pos.rule50 < 90 && boundSettles(entry.bound, ttScore, alpha, beta))
+        if (entry.depth >= tableDepth && pos.rule50 < TABLE_CUTOFF_RULE50_LIMIT &&
+            boundSettles(entry.bound, ttScore, alpha, beta))
             return ttScore;
     }
 
@@ -124,7 +128,8 @@ Score qsearch(Position& pos, Score alpha, Score beta, int depth, int ply, Move* 
         // Deep in the tree, or in a null window, a table bound is a better
         // stand-pat value than the bare evaluation.
         Score stand = pos.staticEval;
-        if ((ply >= 5 || nullWindow) && hasResult && boundImproves(entry.bound, ttScore, stand))
+        if ((ply >= TABLE_STAND_PAT_PLY || nullWindow) && hasResult &&
+            boundImproves(entry.bound, ttScore, stand))
             stand = ttScore;
 
         if (stand < alpha - HOPELESS_MARGIN) return alpha;

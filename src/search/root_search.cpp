@@ -103,10 +103,11 @@ static int rootReduction(Position& pos, Move m, int depth, int n, Score beta) {
     Square from = moveFrom(m);
     Piece piece = pos.board[from];
     if (typeOf(piece) == PAWN && relativeRank(pos.sideToMove(), from) >= 4) reduction -= 2;
-    pos.statScore = combinedQuietHistory(pos, m) / 6 - historyOffset;
-    reduction -= 2 * (pos.statScore / 6000);
+    pos.statScore = combinedQuietHistory(pos, m) / HISTORY_KEY_DIVISOR - historyOffset;
+    reduction -= 2 * (pos.statScore / HISTORY_REDUCTION_STEP);
     if (beta < 0) reduction += 2;
-    if (pos.phase > 48 && reduction > 0 && squareUnsafe(pos, encodeMove(from, from))) reduction -= 2;
+    if (pos.phase > THREAT_PHASE && reduction > 0 && squareUnsafe(pos, encodeMove(from, from)))
+        reduction -= 2;
     bool checks = givesCheck(pos, m);
     if (reduction < 2 || (checks && reduction < 4)) return 0;
     return checks ? reduction - 2 : reduction;
@@ -128,7 +129,7 @@ static void setRootStaticEval(Position& pos) {
         return;
     }
     uint8_t lazy = 0;
-    Score eval = evaluate(pos, -35000, 35000, &lazy);
+    Score eval = evaluate(pos, -FULL_WINDOW, FULL_WINDOW, &lazy);
     pos.staticEval = scaleByRule50(eval, pos.rule50);
 }
 

@@ -16,6 +16,13 @@
 // Move pruning in the node searches stops above this depth (half plies).
 constexpr int PRUNE_DEPTH_LIMIT = 23;
 
+// Evaluation window that asks for the exact value.
+constexpr Score FULL_WINDOW = 35000;
+
+// A table entry ends a node only while the fifty-move counter is below this:
+// nearer the limit the stored value may no longer hold.
+constexpr int TABLE_CUTOFF_RULE50_LIMIT = 90;
+
 // The deepest ply a search reaches; a node there returns its static value.
 // Nodes clear the killers two plies ahead, which the killer table has room for.
 constexpr int MAX_PLY = 200;
