@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Fails when a file under src/ includes a header of a higher layer.
 #
-# The layers, lowest first; folders on one line share a rank and may not
-# include each other. eval/network is part of the evaluation layer.
+# The layers, lowest first (the README's Layout section shows the same order).
+# Folders on one line share a rank and may not include each other;
+# eval/network is part of the evaluation layer. A header named without a
+# folder is one of the including file's own folder.
 #
 #   usage: tools/check_layers.sh [source root]    (default: src next to this script)
 set -euo pipefail

@@ -1,6 +1,7 @@
-// What one "go" command asks for. The command loop fills it from the tokens of
-// the line; the think driver reads it (some fields also travel through the
-// search-control globals of search_globals.h).
+// What one "go" command asks for, as the command loop reads it from the line.
+// Starting the search copies "movetime" and "nodes" into the running search's
+// state (moveTimeLimit and nodeLimit in search/search_session.h), which is
+// what the searches and the time rules read.
 #pragma once
 
 #include <cstdint>
@@ -18,9 +19,9 @@ struct SearchLimits {
     double winc = 0;           // white's increment, seconds
     double binc = 0;           // black's increment, seconds
     int32_t movestogo = 0;     // moves to the next time control; 0 = sudden death
-    double moveTimeLimit = 0;  // "movetime", seconds; 0 = none
+    double movetime = 0;       // "movetime", seconds; 0 = none
     int32_t depth = 0;         // at most MAX_GO_DEPTH; 0 = not given
-    int64_t nodeLimit = -1;    // "nodes"; -1 = none
+    int64_t nodes = -1;        // "nodes"; -1 = none
     bool infinite = false;     // search until "stop"
     bool pondering = false;    // "ponder": search on the opponent's time until "ponderhit"
     // Every move text after "searchmoves", each followed by one blank.

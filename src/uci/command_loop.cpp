@@ -346,11 +346,11 @@ void parseGoTokens(char* const* tokens, int count, SearchLimits& limits) {
         } else if (std::strcmp(word, "movestogo") == 0) {
             limits.movestogo = parseInt32(valueAfter(i));
         } else if (std::strcmp(word, "movetime") == 0) {
-            limits.moveTimeLimit = double(parseInt64(valueAfter(i))) * 0.001;
+            limits.movetime = double(parseInt64(valueAfter(i))) * 0.001;
         } else if (std::strcmp(word, "depth") == 0) {
             limits.depth = std::min(parseInt32(valueAfter(i)), MAX_GO_DEPTH);
         } else if (std::strcmp(word, "nodes") == 0) {
-            limits.nodeLimit = parseInt64(valueAfter(i));
+            limits.nodes = parseInt64(valueAfter(i));
         } else if (std::strcmp(word, "searchmoves") == 0) {
             collecting = true;
             i++;
@@ -465,8 +465,8 @@ static void goCommand(char** tokens, int count) {
     SearchLimits limits;
     parseGoTokens(tokens + 1, count - 1, limits);
     stopRequested.store(0);
-    moveTimeLimit = limits.moveTimeLimit;
-    nodeLimit = limits.nodeLimit;
+    moveTimeLimit = limits.movetime;
+    nodeLimit = limits.nodes;
     ponderCounter--;
     pondering.store(0);
     if (limits.pondering) {

@@ -31,7 +31,7 @@ TEST(GoCommand, ClockWordsAreMillisecondsReadAsSeconds) {
     EXPECT_DOUBLE_EQ(l.binc, 0.5);
     EXPECT_EQ(l.movestogo, 40);
     EXPECT_EQ(l.depth, 0);
-    EXPECT_EQ(l.nodeLimit, -1);
+    EXPECT_EQ(l.nodes, -1);
     EXPECT_FALSE(l.infinite);
 }
 
@@ -63,9 +63,9 @@ TEST(GoCommand, Cases) {
         SearchLimits l = parse(c.words);
         EXPECT_DOUBLE_EQ(l.wtime, c.wtime) << c.words;
         EXPECT_DOUBLE_EQ(l.btime, c.btime) << c.words;
-        EXPECT_DOUBLE_EQ(l.moveTimeLimit, c.moveTime) << c.words;
+        EXPECT_DOUBLE_EQ(l.movetime, c.moveTime) << c.words;
         EXPECT_EQ(l.depth, c.depth) << c.words;
-        EXPECT_EQ(l.nodeLimit, c.nodes) << c.words;
+        EXPECT_EQ(l.nodes, c.nodes) << c.words;
         EXPECT_EQ(l.infinite, c.infinite) << c.words;
         EXPECT_EQ(l.pondering, c.ponder) << c.words;
         EXPECT_STREQ(l.searchMovesText, c.searchMoves) << c.words;
