@@ -2,6 +2,8 @@
 // positions reached by random legal moves.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -39,7 +41,11 @@ struct PerftCase {
 
 inline std::vector<PerftCase> loadPerftSuite() {
     std::vector<PerftCase> cases;
-    std::ifstream in(std::string(SABLE_DATA_DIR) + "/perft.epd");
+    std::string path = std::string(SABLE_DATA_DIR) + "/perft.epd";
+    std::ifstream in(path);
+    // The suite is part of the repository: without it every loop over it
+    // would pass without looking at a position.
+    if (!in) ADD_FAILURE() << "cannot read " << path;
     std::string line;
     while (std::getline(in, line)) {
         PerftCase c{line.substr(0, line.find(';')), {}, false};
@@ -53,6 +59,7 @@ inline std::vector<PerftCase> loadPerftSuite() {
         }
         cases.push_back(c);
     }
+    if (cases.empty()) ADD_FAILURE() << path << " holds no positions";
     return cases;
 }
 
