@@ -55,7 +55,7 @@ configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZ
 # The transposition table races on purpose (lock-free, key-checked entries);
 # the suppressions file names only its functions, so any other race fails.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt" \
-    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread'
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread|WakeSignal'
 
 # A short fuzzing pass over the command processor, the FEN reader and the
 # network loaders, when clang (libFuzzer) is at hand.
