@@ -4,7 +4,8 @@
 #   ./build.sh          release build; leaves the engine at build/sable
 #   ./build.sh test     release build and its tests, then the tests again with
 #                       AddressSanitizer + UndefinedBehaviorSanitizer (build-asan)
-#                       and the protocol tests with ThreadSanitizer (build-tsan)
+#                       and the protocol tests with ThreadSanitizer (build-tsan);
+#                       every one of these builds treats warnings as errors
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -42,26 +43,26 @@ if [ "${1:-}" != test ]; then
     exit 0
 fi
 
-configure_and_build build -DCMAKE_BUILD_TYPE=Release -DSABLE_TESTS=ON
+configure_and_build build -DCMAKE_BUILD_TYPE=Release -DSABLE_TESTS=ON -DSABLE_WERROR=ON
 ctest --test-dir build --output-on-failure -j"$jobs"
 
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer"
-configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=address,undefined
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=address,undefined -DSABLE_WERROR=ON
 ctest --test-dir build-asan --output-on-failure -j"$jobs"
 
 echo "== ThreadSanitizer (protocol and thread tests)"
-configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=thread
+configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZE=thread -DSABLE_WERROR=ON
 # The transposition table races on purpose (lock-free, key-checked entries);
 # the suppressions file names only its functions, so any other race fails.
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt" \
-    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread'
+    ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread|WakeSignal'
 
 # A short fuzzing pass over the command processor, the FEN reader and the
 # network loaders, when clang (libFuzzer) is at hand.
 if command -v clang++ >/dev/null 2>&1; then
     echo "== Fuzzing (20 s per target)"
     CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_TESTS=OFF \
-        -DSABLE_FUZZ=ON -DSABLE_SANITIZE=address,undefined
+        -DSABLE_FUZZ=ON -DSABLE_SANITIZE=address,undefined -DSABLE_WERROR=ON
     for target in build-fuzz/fuzz_*; do
         name=$(basename "$target")
         work=$(mktemp -d)

@@ -2,7 +2,10 @@
 // positions reached by random legal moves.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <fstream>
+#include <iterator>
 #include <random>
 #include <sstream>
 #include <string>
@@ -39,7 +42,11 @@ struct PerftCase {
 
 inline std::vector<PerftCase> loadPerftSuite() {
     std::vector<PerftCase> cases;
-    std::ifstream in(std::string(SABLE_DATA_DIR) + "/perft.epd");
+    std::string path = std::string(SABLE_DATA_DIR) + "/perft.epd";
+    std::ifstream in(path);
+    // The suite is part of the repository: without it every loop over it
+    // would pass without looking at a position.
+    if (!in) ADD_FAILURE() << "cannot read " << path;
     std::string line;
     while (std::getline(in, line)) {
         PerftCase c{line.substr(0, line.find(';')), {}, false};
@@ -53,6 +60,7 @@ inline std::vector<PerftCase> loadPerftSuite() {
         }
         cases.push_back(c);
     }
+    if (cases.empty()) ADD_FAILURE() << path << " holds no positions";
     return cases;
 }
 
@@ -89,16 +97,30 @@ inline std::string moveText(Move m) {
     return text;
 }
 
-// Whether the move of a "bestmove" line is legal after `moves` from the start.
-inline bool bestMoveIsLegal(const std::string& line, const std::vector<std::string>& moves) {
+// Whether an engine's answer names a legal move in the position reached by
+// `moves` from `fen`, with a legal "ponder" reply if it names one. The answer
+// is the "bestmove" line, with or without its first word.
+inline testing::AssertionResult legalBestMove(const std::string& answer, const char* fen = START_FEN,
+                                              const std::vector<std::string>& moves = {}) {
     initBoardTables();
-    static Position game[16];  // up to 15 moves
-    setFromFen(game[0], START_FEN);
+    static Position line[64];  // the set-up moves, the best move and the reply
+    if (moves.size() + 2 >= std::size(line)) return testing::AssertionFailure() << "too many set-up moves";
+    setFromFen(line[0], fen);
     for (size_t i = 0; i < moves.size(); i++)
-        if (!parseAndMakeMove(game[i], game[i + 1], moves[i].c_str())) return false;
-    std::istringstream words(line);
-    std::string word, move;
-    words >> word >> move;
-    Position child;
-    return parseAndMakeMove(game[moves.size()], child, move.c_str());
+        if (!parseAndMakeMove(line[i], line[i + 1], moves[i].c_str()))
+            return testing::AssertionFailure() << "set-up move " << moves[i] << " is not legal";
+    std::istringstream words(answer);
+    std::string best, ponderWord, ponder, extra;
+    words >> best;
+    if (best == "bestmove") words >> best;
+    size_t ply = moves.size();
+    if (!parseAndMakeMove(line[ply], line[ply + 1], best.c_str()))
+        return testing::AssertionFailure() << "best move '" << best << "' is not legal in '" << answer << "'";
+    if (!(words >> ponderWord)) return testing::AssertionSuccess();
+    if (ponderWord != "ponder" || !(words >> ponder) || (words >> extra))
+        return testing::AssertionFailure() << "malformed answer '" << answer << "'";
+    if (!parseAndMakeMove(line[ply + 1], line[ply + 2], ponder.c_str()))
+        return testing::AssertionFailure()
+               << "ponder move '" << ponder << "' is not a legal reply in '" << answer << "'";
+    return testing::AssertionSuccess();
 }

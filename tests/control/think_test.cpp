@@ -145,7 +145,7 @@ TEST_F(ProtocolSearch, InfiniteSearchAnswersIsreadyAndStopsOnStop) {
     engine.send("stop");
     std::optional<std::string> best = engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS);
     ASSERT_TRUE(best.has_value());
-    EXPECT_TRUE(bestMoveIsLegal(*best, {"e2e4"})) << *best;
+    EXPECT_TRUE(legalBestMove(*best, START_FEN, {"e2e4"})) << *best;
     // Exactly one answer: the "go" sent during the search left no trace.
     engine.send("isready");
     ASSERT_TRUE(engine.waitForLine("readyok"));

@@ -280,14 +280,14 @@ TEST_F(ProtocolThreads, SearchesWithSeveralThreadsAnswerLegally) {
         engine.send("go depth 9");
         std::optional<std::string> best = engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS);
         ASSERT_TRUE(best.has_value());
-        EXPECT_TRUE(bestMoveIsLegal(*best, {"e2e4", "c7c5"})) << *best;
+        EXPECT_TRUE(legalBestMove(*best, START_FEN, {"e2e4", "c7c5"})) << *best;
 
         engine.send("go infinite");
         ASSERT_TRUE(engine.waitForPrefix("info depth 6", SEARCH_TIMEOUT_MS).has_value());
         engine.send("stop");
         best = engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS);
         ASSERT_TRUE(best.has_value());
-        EXPECT_TRUE(bestMoveIsLegal(*best, {"e2e4", "c7c5"})) << *best;
+        EXPECT_TRUE(legalBestMove(*best, START_FEN, {"e2e4", "c7c5"})) << *best;
     }
 }
 
@@ -320,7 +320,7 @@ TEST_F(ProtocolThreads, ThreadCountChangesAtRestAndDuringASearch) {
     EXPECT_TRUE(engine.waitForPrefix("info depth 1", SEARCH_TIMEOUT_MS).has_value());
     std::optional<std::string> best = engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS);
     ASSERT_TRUE(best.has_value());
-    EXPECT_TRUE(bestMoveIsLegal(*best, {})) << *best;
+    EXPECT_TRUE(legalBestMove(*best)) << *best;
 
     // Back to one thread, at rest.
     engine.send("setoption name Threads value 1");

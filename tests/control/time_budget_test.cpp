@@ -1,6 +1,7 @@
 // The clock budget with and without "movestogo", its floors and option
 // adjustments, the deadlines of a search, the easy factor and the stop rules
-// after each iteration, in the aspiration loop and in the periodic check.
+// after each iteration and in the aspiration loop (time_control_test.cpp has
+// those of the periodic check).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -8,7 +9,6 @@
 #include "control/think.h"
 #include "control/time_budget.h"
 #include "core/options.h"
-#include "periodic_check_test_util.h"
 #include "platform/clock.h"
 #include "search/periodic_check.h"
 #include "search/search_session.h"
@@ -279,44 +279,6 @@ TEST_F(TimeBudgetTest, AspirationLoopFlags) {
     noteRootFailLow();
     noteRootFailHigh(0, false);
     EXPECT_TRUE(!failLowPending && failLowCancelled);
-}
-
-class PeriodicTimeCheck : public TimeBudgetTest {
-  protected:
-    static void SetUpTestSuite() { processOneCommand(); }
-    void SetUp() override {
-        TimeBudgetTest::SetUp();
-        quietSearch = true;
-        searchThreads[0]->stop.store(false);
-        pondering.store(0);
-    }
-    void TearDown() override {
-        TimeBudgetTest::TearDown();
-        searchThreads[0]->stop.store(false);
-        pondering.store(0);
-    }
-};
-
-// Past the extension limit the search stops while thread 0 is on its first
-// root move, unless a fail low is pending; a later root move goes on until
-// the hard limit.
-TEST_F(PeriodicTimeCheck, ExtensionLimitWaitsForAPendingFailLow) {
-    searchStartTime = elapsedSeconds() - 4.0;
-    setupDeadlines(1.0, 1000.0, 0);
-    hardLimit = elapsedSeconds() + 1000;
-    currentRootMoveNumber = 2;
-    EXPECT_FALSE(anyPeriodicStop(1024));
-    currentRootMoveNumber = 1;
-    failLowPending = true;
-    EXPECT_FALSE(anyPeriodicStop(1024));
-    failLowPending = false;
-    EXPECT_TRUE(anyPeriodicStop(512));
-    // Pondering: nothing stops for time, not even a set timeUp.
-    searchThreads[0]->stop.store(false);
-    pondering.store(1);
-    timeUp = true;
-    hardLimit = 0;
-    EXPECT_FALSE(anyPeriodicStop(1024));
 }
 
 }  // namespace

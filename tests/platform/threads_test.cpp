@@ -9,13 +9,56 @@
 
 namespace {
 
+// Runs wake.wait() on a helper thread; whether it returned within five
+// seconds. When it did not, the signal is raised again so that the helper
+// ends and the test can still finish (and fail) cleanly.
+bool waitReturnsInTime(WakeSignal& wake) {
+    std::atomic<bool> returned{false};
+    Thread waiter;
+    waiter.start([&] {
+        wake.wait();
+        returned.store(true);
+    });
+    for (int ms = 0; ms < 5000 && !returned.load(); ms += 5) sleepMilliseconds(5);
+    bool inTime = returned.load();
+    if (!inTime) wake.raise();
+    waiter.join();
+    return inTime;
+}
+
 // A raise with nobody waiting must be kept: the main thread checks the queue,
 // finds it empty, and only then waits; a line queued in between must wake it.
 TEST(WakeSignal, RaiseBeforeWaitIsNotLost) {
     WakeSignal wake;
     wake.raise();
-    wake.wait();  // returns at once; a lost raise would hang here
-    SUCCEED();
+    EXPECT_TRUE(waitReturnsInTime(wake)) << "a raise before the wait was lost";
+}
+
+// The signal is one bit: two raises before a wait wake one wait only, so the
+// next wait blocks until the next raise.
+TEST(WakeSignal, WaitConsumesTheRaise) {
+    WakeSignal wake;
+    wake.raise();
+    wake.raise();
+    ASSERT_TRUE(waitReturnsInTime(wake));
+    std::atomic<bool> returned{false};
+    Thread waiter;
+    waiter.start([&] {
+        wake.wait();
+        returned.store(true);
+    });
+    sleepMilliseconds(100);
+    EXPECT_FALSE(returned.load()) << "a second wait returned without a raise";
+    // The raise while it waits wakes it; raise again until it has returned,
+    // so that a lost wake-up fails the test instead of hanging it.
+    wake.raise();
+    for (int ms = 0; ms < 5000 && !returned.load(); ms += 5) sleepMilliseconds(5);
+    EXPECT_TRUE(returned.load()) << "a raise during the wait was lost";
+    while (!returned.load()) {
+        wake.raise();
+        sleepMilliseconds(5);
+    }
+    waiter.join();
 }
 
 // Hand-off between two threads, the way reader and command loop use it.

@@ -257,45 +257,56 @@ TEST_F(OptionTableTest, ValueEqualToShownTextChangesNothing) {
     }
 }
 
-TEST_F(OptionTableTest, HashNewSizeRebuildsAndReports) {
-    EXPECT_EQ(set("Hash", "128"), "info string Hash table size is now 128 meg\n");
-    EXPECT_EQ(hooks.resizes, std::vector<int>{128});
-    EXPECT_EQ(hashSizeMb, 128);
-    EXPECT_EQ(hashAllocatedMb, 128);
-    EXPECT_EQ(hooks.clears, 0);
-}
-
-TEST_F(OptionTableTest, HashSameSizeWrittenDifferentlyClears) {
-    hashAllocatedMb = 256;  // as the start-up build leaves it
-    SetOptionResult r{};
-    EXPECT_EQ(set("Hash", "0256", &r), "");
-    EXPECT_TRUE(r.found && r.changed);
-    EXPECT_EQ(hooks.clears, 1);
-    EXPECT_TRUE(hooks.resizes.empty());
-    EXPECT_EQ(hashSizeMb, 256);
-}
-
-TEST_F(OptionTableTest, HashSameTextDoesNothing) {
-    hashAllocatedMb = 256;
-    SetOptionResult r{};
-    EXPECT_EQ(set("hash", "256", &r), "");
-    EXPECT_TRUE(r.found);
-    EXPECT_FALSE(r.changed);
-    EXPECT_EQ(hooks.clears, 0);
-    EXPECT_TRUE(hooks.resizes.empty());
-}
-
-TEST_F(OptionTableTest, HashCallbackIsNotClamped) {
-    hashAllocatedMb = 256;
-    EXPECT_EQ(set("Hash", "600000"), "info string Hash table size is now 600000 meg\n");
-    EXPECT_EQ(hashSizeMb, 600000);
-    // Zero releases the table and builds nothing; a later size is a real rebuild.
-    EXPECT_EQ(set("Hash", "0"), "");
-    EXPECT_EQ(hashSizeMb, 0);
-    EXPECT_EQ(hashAllocatedMb, 0);
-    EXPECT_EQ(set("Hash", "16"), "info string Hash table size is now 16 meg\n");
-    EXPECT_EQ(hooks.resizes, (std::vector<int>{600000, 0, 16}));
-    EXPECT_EQ(hooks.clears, 0);
+// "Hash" from a table of `allocatedBefore` megabytes: a new size rebuilds and
+// says so, even beyond the listed maximum (the callback does not clamp); the
+// same size written differently only clears; the same text does nothing; zero
+// releases the table silently, and a size after it is a real rebuild.
+TEST_F(OptionTableTest, HashSizeChanges) {
+    struct Step {
+        const char* value;
+        const char* printed;
+        int sizeMb, allocatedMb;  // hashSizeMb and hashAllocatedMb afterwards
+    };
+    struct Case {
+        const char* what;
+        int allocatedBefore;
+        const char* name;
+        std::vector<Step> steps;
+        bool changed;  // the last step's result
+        std::vector<int> resizes;
+        int clears;
+    };
+    const char* const built128 = "info string Hash table size is now 128 meg\n";
+    const Case cases[] = {
+        {"new size", 0, "Hash", {{"128", built128, 128, 128}}, true, {128}, 0},
+        {"same size written differently", 256, "Hash", {{"0256", "", 256, 256}}, true, {}, 1},
+        {"same text, any case of the name", 256, "hash", {{"256", "", 256, 256}}, false, {}, 0},
+        {"above the maximum, then zero, then a size",
+         256,
+         "Hash",
+         {{"600000", "info string Hash table size is now 600000 meg\n", 600000, 600000},
+          {"0", "", 0, 0},
+          {"16", "info string Hash table size is now 16 meg\n", 16, 16}},
+         true,
+         {600000, 0, 16},
+         0},
+        {"zero", 256, "Hash", {{"0", "", 0, 0}}, true, {0}, 0},
+    };
+    for (const Case& c : cases) {
+        hooks = HookLog{};
+        buildOptionTable();
+        hashAllocatedMb = c.allocatedBefore;
+        SetOptionResult r{};
+        for (const Step& step : c.steps) {
+            EXPECT_EQ(set(c.name, step.value, &r), step.printed) << c.what << ": " << step.value;
+            EXPECT_TRUE(r.found) << c.what << ": " << step.value;
+            EXPECT_EQ(hashSizeMb, step.sizeMb) << c.what << ": " << step.value;
+            EXPECT_EQ(hashAllocatedMb, step.allocatedMb) << c.what << ": " << step.value;
+        }
+        EXPECT_EQ(r.changed, c.changed) << c.what;
+        EXPECT_EQ(hooks.resizes, c.resizes) << c.what;
+        EXPECT_EQ(hooks.clears, c.clears) << c.what;
+    }
 }
 
 TEST_F(OptionTableTest, ButtonsRunTheirActions) {
