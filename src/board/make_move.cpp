@@ -80,6 +80,8 @@ bool makeCastling(const Position& parent, Position& child, Move m) {
 
 }  // namespace
 
+void (*onChildKeyKnown)(const Position& child) = nullptr;
+
 // Makes m from parent into child by copying the parent's record and editing
 // the copy. Every key and incremental score is updated as it goes.
 bool makeMove(const Position& parent, Position& child, Move m) {
@@ -105,6 +107,7 @@ bool makeMove(const Position& parent, Position& child, Move m) {
         child.gamePly++;
         child.movedPiece = 0;
         child.dirtyPieces.count = 0;
+        if (onChildKeyKnown) onChildKeyKnown(child);
         child.checkers = computeCheckers(child);
         return true;
     }
@@ -183,6 +186,9 @@ bool makeMove(const Position& parent, Position& child, Move m) {
             }
         }
     }
+    // The key is final: the search starts loading the child's table entries
+    // now, so that the memory latency overlaps the legality test.
+    if (onChildKeyKnown) onChildKeyKnown(child);
     child.occupied = child.pieces[WHITE][0] | child.pieces[BLACK][0];
 
     // Legality: the mover's own king must not be attacked. When we were not

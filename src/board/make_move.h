@@ -9,6 +9,11 @@
 // continuation histories itself (search/search_move.h).
 bool makeMove(const Position& parent, Position& child, Move m);
 
+// Called by makeMove with the child as soon as its key is final (before the
+// legality test), so that the search can start loading the table entries the
+// child will probe. Registered by the search layer (search_thread.cpp).
+extern void (*onChildKeyKnown)(const Position& child);
+
 // Whether a pseudo-legal move checks the opponent's king.
 bool givesCheck(const Position& pos, Move m);
 

@@ -40,18 +40,22 @@ inline void linkContinuation(const Position& parent, Position& child) {
                             : &history.continuation[0][child.capturedType != 0][child.movedPiece][moveTo(m)];
 }
 
+// Starts loading the child's table cluster and, for the hand-written
+// evaluation, its pawn-hash slot (the network path has no use for it).
+// makeMove calls it as soon as the child's key is final (onChildKeyKnown).
+inline void prefetchChildEntries(const Position& child) {
+    prefetchTTEntry(child.key);
+    if (useRegularEval && child.pawnTable)
+        __builtin_prefetch(&child.pawnTable->entries[child.pawnKey & pawnHashMask]);
+}
+
 // Makes m (pseudo-legal, or the null move) for the search: counts the node,
-// makes the move, and for a legal move links the continuation slices and
-// starts loading the child's table cluster (and, for the hand-written
-// evaluation, its pawn-hash slot) so that the memory latency overlaps the
-// work before the child's first probe. False when the move is illegal.
+// makes the move, and for a legal move links the continuation slices. False
+// when the move is illegal.
 inline bool makeSearchMove(const Position& parent, Position& child, Move m) {
     countNode(parent);
     if (!makeMove(parent, child, m)) return false;
     linkContinuation(parent, child);
-    prefetchTTEntry(child.key);
-    if (useRegularEval && child.pawnTable)
-        __builtin_prefetch(&child.pawnTable->entries[child.pawnKey & pawnHashMask]);
     return true;
 }
 

@@ -5,7 +5,9 @@
 // search); resetSearchState puts the search rules back to full strength.
 //
 // Options are not here (core/options.h): a search that needs a different
-// value for its duration keeps it in a field of this file instead.
+// value for its duration keeps it in a field of this file instead. The
+// evaluation's own per-search settings (lazy margin, noise, contempt) sit
+// with the evaluation (eval/evaluate.h), below this layer.
 #pragma once
 
 #include <atomic>

@@ -1,5 +1,7 @@
 #include "search/search_thread.h"
 
+#include "search/search_move.h"
+
 // The main thread's record exists from static initialisation on, so that
 // positions made before any pool is built have an owner to count nodes on.
 static SearchThread mainThreadRecord;
@@ -9,8 +11,10 @@ SearchThread* searchThreads[MAX_THREADS] = {&mainThreadRecord};
 // Positions set up from text belong to the main thread until a search copies
 // them into a thread of its own. Registered during static initialisation, so
 // that it holds before any code sets up a position.
+// The prefetch of a new child's table entries is registered the same way.
 static const bool setUpPositionsAttach = [] {
     onPositionSetUp = [](Position& pos) { attachToThread(pos, mainThreadRecord); };
+    onChildKeyKnown = prefetchChildEntries;
     return true;
 }();
 std::atomic<int> activeThreads{1};
