@@ -53,8 +53,12 @@ std::map<std::string, int> probeCounts(const Position& pos, int probes) {
 
 class OpeningBook : public ::testing::Test {
   protected:
+    // Back to the option defaults, with no book open.
     void TearDown() override {
-        useBook("");
+        useBook("orrery.bin");
+        bookMoves = 0;
+        reopenBook();
+        bookMoves = 1000;
         chess960 = 0;
     }
 };
