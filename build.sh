@@ -28,6 +28,8 @@ install_missing g++ cmake make libgtest-dev zlib1g-dev libfathom-dev
 # test run installs them when it can and reports the test skipped otherwise.
 if [ "${1:-}" = test ]; then
     install_missing xboard polyglot xvfb xauth || echo "could not install the front-end test's packages" >&2
+    # A real opening book for the book tests, which report themselves skipped without it.
+    install_missing gnuchess-book || echo "could not install gnuchess-book" >&2
 fi
 
 jobs=$(nproc)
@@ -57,8 +59,8 @@ configure_and_build build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_SANITIZ
 TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt" \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread|WakeSignal'
 
-# A short fuzzing pass over the command processor, the FEN reader and the
-# network loaders, when clang (libFuzzer) is at hand.
+# A short fuzzing pass over the command processor, the FEN reader, the
+# network loaders and the book reader, when clang (libFuzzer) is at hand.
 if command -v clang++ >/dev/null 2>&1; then
     echo "== Fuzzing (20 s per target)"
     CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_TESTS=OFF \

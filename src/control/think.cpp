@@ -7,6 +7,7 @@
 
 #include "board/make_move.h"
 #include "board/movegen.h"
+#include "book/opening_book.h"
 #include "control/contempt.h"
 #include "control/strength_level.h"
 #include "control/thread_pool.h"
@@ -101,7 +102,8 @@ static int buildRootMoves(Position& root, const char* searchMovesText, RootMove*
 // Per-search settings
 
 // A fresh noise pattern per search, from the calendar time, of amplitude
-// "Variety" (0 = none), and the full-strength quiescence limit.
+// "Variety" (0 = none), the full-strength quiescence limit and how deep into
+// the game the book is used. The same seeding drives the book's choice.
 static void applyStrengthSettings() {
     std::srand(unsigned(std::time(nullptr)));
     uint64_t r1 = uint64_t(int64_t(std::rand())), r2 = uint64_t(int64_t(std::rand()));
@@ -109,6 +111,8 @@ static void applyStrengthSettings() {
     evalNoiseKey = (r1 << 29) ^ (r2 << 14) ^ r3;
     evalNoiseAmplitude = variety;
     qsearchDepthLimit = -12;
+    bookMovesLimit =
+        bookMovesAtLevel(limitStrength ? configuredStrengthLevel : 35, bookMoves, useRegularEval != 0);
 }
 
 // The node cap of strength limiting (0 = none): the iteration loop ends after
@@ -208,11 +212,6 @@ static int probeRootTablebases() {
     return 0;
 }
 
-// A move from the opening book, or MOVE_NONE.
-static Move probeOpeningBook(const Position&) {
-    return MOVE_NONE;
-}
-
 // ---------------------------------------------------------------------------
 // Output
 
@@ -298,7 +297,7 @@ static void iterate(Position& root, double targetTime, int32_t depthLimit, bool 
         if (!quietSearch) printIterationLine(iteration);
 
         if (iteration == 1 && !infinite) {
-            if (Move bookMove = probeOpeningBook(root)) {
+            if (Move bookMove = probeBook(root)) {
                 moveToText(bookMove, bestMoveText);
                 printOut("info book move is %s\n", bestMoveText);
                 return;

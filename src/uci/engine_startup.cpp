@@ -2,6 +2,7 @@
 
 #include "board/bitboard.h"
 #include "board/sliding_attacks.h"
+#include "book/opening_book.h"
 #include "control/think.h"
 #include "control/thread_pool.h"
 #include "core/engine_state.h"
@@ -25,6 +26,7 @@ void installEngineHooks() {
     onHashSave = saveHashToFile;
     onHashLoad = loadHashFromFile;
     onWeightsFileChange = loadNetwork;
+    onBookFileChange = reopenBook;
     processQueuedInput = processOneCommand;
     shutDownBeforeExit = shutDownEngine;
 }
@@ -40,6 +42,8 @@ void startUpEngine() {
     activeThreads = 1;
 
     initRayTables();
+    // The default book, when there is one (usually there is not).
+    reopenBook();
     buildOptionTable();
     initSearchTables();
     // Evaluation tables: weights, special material table, the KPK bitbase and
