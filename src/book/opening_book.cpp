@@ -191,9 +191,9 @@ Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly, int random15)
     }
     uint64_t total = 0;
     for (int i = 0; i < count; i++) total += moves[i].weight;
-    // Dividing by 32768 keeps the threshold below the total, so the walk
-    // always ends on a move.
-    uint64_t threshold = uint64_t(random15 & 32767) * total / 32768;
+    // The top draw (32767) gives a threshold equal to the total, which no
+    // running sum exceeds: the walk then ends on the last move.
+    uint64_t threshold = uint64_t(random15 & 32767) * total / 32767;
     uint64_t sum = 0;
     for (int i = 0; i < count; i++) {
         sum += moves[i].weight;
