@@ -45,8 +45,8 @@ int collectBookMoves(const Position& pos, BookMove* out);
 // Chooses among `count` (> 0) book moves in proportion to their weights with
 // `random15` (0 ... 32767): the first move whose running weight sum exceeds
 // random15 * total / 32767 (the last move when none does). With
-// `heaviestOnly` the list is first reordered
-// by weight, heaviest first, and cut after the leading run of equal weights.
+// `heaviestOnly` the list is first reordered by weight, heaviest first, and
+// cut after the leading run of equal weights.
 Move chooseBookMove(BookMove* moves, int count, bool heaviestOnly, int random15);
 
 // One legal move from the book for `pos`, chosen at random in proportion to
