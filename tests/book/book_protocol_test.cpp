@@ -13,13 +13,12 @@
 
 namespace {
 
-constexpr int SEARCH_TIMEOUT_MS = 120000;
+constexpr int SEARCH_TIMEOUT_MS = EngineProcess::SEARCH_TIMEOUT_MS;
 
 class BookProtocol : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(engine.start());
-        ASSERT_TRUE(engine.waitForLine("info string embedded NN is loaded"));
+        ASSERT_TRUE(engine.startWithNetwork());
         std::string book = std::string(SABLE_DATA_DIR) + "/book/cut.bin";
         engine.send("setoption name Book File value " + book);
         ASSERT_TRUE(engine.waitForLine("info string Book file is " + book));

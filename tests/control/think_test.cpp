@@ -21,15 +21,11 @@
 
 namespace {
 
-// Sanitizer builds run these too; searches get this long.
-constexpr int SEARCH_TIMEOUT_MS = 120000;
+constexpr int SEARCH_TIMEOUT_MS = EngineProcess::SEARCH_TIMEOUT_MS;
 
 class ProtocolSearch : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(engine.start());
-        ASSERT_TRUE(engine.waitForLine("info string embedded NN is loaded"));
-    }
+    void SetUp() override { ASSERT_TRUE(engine.startWithNetwork()); }
 
     // Sends the lines and returns everything the engine prints up to and
     // including the "bestmove" line.

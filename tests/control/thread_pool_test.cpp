@@ -245,15 +245,11 @@ TEST_F(ThreadPool, WorkersFindTheMateAndStopByThemselves) {
 // ---------------------------------------------------------------------------
 // The real binary
 
-// Sanitizer builds run these too; searches get this long.
-constexpr int SEARCH_TIMEOUT_MS = 120000;
+constexpr int SEARCH_TIMEOUT_MS = EngineProcess::SEARCH_TIMEOUT_MS;
 
 class ProtocolThreads : public ::testing::Test {
   protected:
-    void SetUp() override {
-        ASSERT_TRUE(engine.start());
-        ASSERT_TRUE(engine.waitForLine("info string embedded NN is loaded"));
-    }
+    void SetUp() override { ASSERT_TRUE(engine.startWithNetwork()); }
 
     // Whether a line starting with `prefix` was read since line `from`.
     bool seenSince(size_t from, const std::string& prefix) {

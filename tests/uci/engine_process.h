@@ -24,6 +24,8 @@
 class EngineProcess {
   public:
     static constexpr int DEFAULT_TIMEOUT_MS = 10000;
+    // How long a search may take: sanitizer builds run the protocol tests too.
+    static constexpr int SEARCH_TIMEOUT_MS = 120000;
 
     EngineProcess() = default;
     EngineProcess(const EngineProcess&) = delete;
@@ -31,6 +33,10 @@ class EngineProcess {
     ~EngineProcess() { kill(); }
 
     // Starts SABLE_BINARY (or `binary`) with the given arguments.
+    // Starts the engine with no arguments and waits until the built-in network
+    // is loaded, as the search tests need.
+    bool startWithNetwork() { return start() && waitForLine("info string embedded NN is loaded"); }
+
     bool start(const std::vector<std::string>& args = {}, const std::string& binary = SABLE_BINARY) {
         // A child that dies while we write to it must fail the test, not kill it.
         ::signal(SIGPIPE, SIG_IGN);
