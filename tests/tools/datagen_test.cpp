@@ -66,7 +66,8 @@ TEST_F(DatagenTest, WorkersWriteWholeGamesWithConsistentResults) {
                 games++;
                 whiteResult = fromWhite;
             } else {
-                EXPECT_EQ(r.ply, records[i - 1].ply + 1) << "a game skipped a searched position";
+                // Positions scored as mates are left out, so a game's plies
+                // may jump; a new game starts at a ply no later than the last.
                 EXPECT_EQ(fromWhite, whiteResult) << "one game, one result";
             }
         }
