@@ -3,9 +3,11 @@
 // move or a capture plus the forward pass, and the layer stacks alone
 // (transform and propagation).
 //
-// Usage: nnue_bench [ITERATIONS] [RUNS]
+// Usage: nnue_bench [ITERATIONS] [RUNS] [PAIRS]
 //   ITERATIONS evaluations per run (default 200000), RUNS runs per case
-//   (default 9); each line gives the median run.
+//   (default 9); each line gives the median run. PAIRS (default 768) gives a
+//   network as narrow as a trained one of that many neuron pairs: the sums of
+//   the later pairs are zero, and the kernels skip them.
 //
 // The network holds deterministic random weights, so the figures do not depend
 // on the built-in network. The same position and move are evaluated over and
@@ -69,7 +71,19 @@ void fillRandomNetwork(Network& net) {
     }
 }
 
-using FirstLayerKernel = void (*)(const LayerStack&, const uint8_t*, int32_t*);
+// Zeroes both sums of every pair from `pairs` on, as a network trained with
+// that many pairs has them, and lets the network find its dead pairs.
+void narrowNetwork(Network& net, int pairs) {
+    FeatureTransformer& ft = *net.transformer;
+    constexpr int HALF = NETWORK_HIDDEN / 2;
+    for (size_t f = 0; f <= size_t(NETWORK_FEATURES); f++) {
+        int16_t* column = f < size_t(NETWORK_FEATURES) ? ft.weights + f * NETWORK_HIDDEN : ft.biases;
+        for (int j = pairs; j < HALF; j++) column[j] = column[j + HALF] = 0;
+    }
+    measureDeadPairs(ft);
+}
+
+using FirstLayerKernel = void (*)(const LayerStack&, const uint8_t*, int32_t*, int);
 
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
 constexpr const char* KERNELS = "AVX-512 (accumulator, transform, first layer), AVX2 (float layers)";
@@ -134,19 +148,23 @@ void report(const char* label, double nanoseconds) {
 int main(int argc, char** argv) {
     int iterations = argc > 1 ? std::atoi(argv[1]) : 200000;
     int runs = argc > 2 ? std::atoi(argv[2]) : 9;
-    if (iterations < 1 || runs < 1) {
-        std::fprintf(stderr, "usage: nnue_bench [ITERATIONS] [RUNS]\n");
+    int pairs = argc > 3 ? std::atoi(argv[3]) : ALL_PAIRS;
+    if (iterations < 1 || runs < 1 || pairs < 0 || pairs > ALL_PAIRS) {
+        std::fprintf(stderr, "usage: nnue_bench [ITERATIONS] [RUNS] [PAIRS 0..768]\n");
         return 1;
     }
     initSlidingAttacks();
     initRayTables();
     Network net;
     fillRandomNetwork(net);
+    if (pairs < ALL_PAIRS) narrowNetwork(net, pairs);
+    const int live = livePairs(*net.transformer);
 
     static Position pos;
     setFromFen(pos, BENCH_FEN);
     std::printf("kernels: %s\n", KERNELS);
-    std::printf("iterations per run: %d, runs: %d (medians)\n", iterations, runs);
+    std::printf("iterations per run: %d, runs: %d (medians), pairs worked: %d of %d\n", iterations, runs,
+                live, ALL_PAIRS);
 
     double refresh = medianNanoseconds(iterations, runs, [&] {
         pos.computed[WHITE] = pos.computed[BLACK] = false;
@@ -181,15 +199,15 @@ int main(int argc, char** argv) {
     const LayerStack& stack = net.stacks[layerStackBucket(pos)];
     double layers = medianNanoseconds(iterations, runs, [&] {
         alignas(64) uint8_t transformed[TRANSFORMED_BYTES];
-        transformFeatures(pos.accumulation[WHITE], pos.accumulation[BLACK], transformed);
-        return propagateLayerStack(stack, transformed);
+        transformFeatures(pos.accumulation[WHITE], pos.accumulation[BLACK], transformed, live);
+        return propagateLayerStack(stack, transformed, live);
     });
     report("layer stack (transform + propagate)", layers);
 
     // The first layer alone, dense and sparse, on this network's transformed
     // bytes and on bytes where only one group in sixteen is non-zero.
     alignas(64) uint8_t dense[TRANSFORMED_BYTES], sparse[TRANSFORMED_BYTES] = {};
-    transformFeatures(pos.accumulation[WHITE], pos.accumulation[BLACK], dense);
+    transformFeatures(pos.accumulation[WHITE], pos.accumulation[BLACK], dense, live);
     for (int g = 0; g < TRANSFORMED_BYTES / 4; g += 16) sparse[4 * g] = 100;
     for (const uint8_t* bytes : {dense, sparse}) {
         int nonZero = 0;
@@ -199,13 +217,13 @@ int main(int argc, char** argv) {
         std::snprintf(label, sizeof label, "first layer, dense kernel, %d%% groups", nonZero * 100 / 384);
         report(label, medianNanoseconds(iterations, runs, [&] {
                    alignas(64) int32_t sums[L1_OUTPUTS];
-                   denseFirstLayer(stack, bytes, sums);
+                   denseFirstLayer(stack, bytes, sums, live);
                    return sums[0];
                }));
         std::snprintf(label, sizeof label, "first layer, sparse kernel, %d%% groups", nonZero * 100 / 384);
         report(label, medianNanoseconds(iterations, runs, [&] {
                    alignas(64) int32_t sums[L1_OUTPUTS];
-                   sparseFirstLayer(stack, bytes, sums);
+                   sparseFirstLayer(stack, bytes, sums, live);
                    return sums[0];
                }));
     }

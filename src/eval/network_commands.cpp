@@ -105,9 +105,9 @@ float plainNetworkValue(const Network& net, const Position& pos) {
     }
     const Color us = pos.sideToMove(), them = ~us;
     alignas(64) uint8_t transformed[TRANSFORMED_BYTES];
-    transformScalar(sums[us], sums[them], transformed);
+    transformScalar(sums[us], sums[them], transformed, ALL_PAIRS);
     alignas(64) int32_t firstLayer[L1_OUTPUTS];
-    firstLayerScalar(net.stacks[bucket], transformed, firstLayer);
+    firstLayerScalar(net.stacks[bucket], transformed, firstLayer, ALL_PAIRS);
     int64_t positional = outputLayers(net.stacks[bucket], firstLayer);
     int32_t psqtHalf = int32_t((int64_t(int32_t(psqt[us])) - int64_t(int32_t(psqt[them]))) / 2);
     return float((positional + psqtHalf) / NETWORK_OUTPUT_DIVISOR);

@@ -18,26 +18,31 @@ const FeatureList NoFeatures{};
 }  // namespace
 
 // Plain C++ kernel: for each step, copy the previous sums and apply the
-// columns one by one. Conversions back to 16 and 32 bits wrap, as the vector
-// kernel's additions do.
+// columns one by one, over the live sums only. Conversions back to 16 and 32
+// bits wrap, as the vector kernel's additions do.
 void applyStepsScalar(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                       const AccumulatorStep* steps, int stepCount) {
+    const int live = livePairs(ft);
+    auto forLiveSums = [live](auto&& apply) {
+        for (int half = 0; half < NETWORK_HIDDEN; half += NETWORK_HIDDEN / 2)
+            for (int i = half; i < half + live; i++) apply(i);
+    };
     for (int s = 0; s < stepCount; s++) {
         const AccumulatorStep& step = steps[s];
-        for (int i = 0; i < NETWORK_HIDDEN; i++) step.sums[i] = sums[i];
+        forLiveSums([&](int i) { step.sums[i] = sums[i]; });
         for (int i = 0; i < NETWORK_PSQT_BUCKETS; i++) step.psqt[i] = psqt[i];
         for (int r = 0; r < step.removed->count; r++) {
             const int16_t* column = ft.weights + size_t(step.removed->index[r]) * NETWORK_HIDDEN;
             const int32_t* psqtColumn =
                 ft.psqtWeights + size_t(step.removed->index[r]) * NETWORK_PSQT_BUCKETS;
-            for (int i = 0; i < NETWORK_HIDDEN; i++) step.sums[i] = int16_t(step.sums[i] - column[i]);
+            forLiveSums([&](int i) { step.sums[i] = int16_t(step.sums[i] - column[i]); });
             for (int i = 0; i < NETWORK_PSQT_BUCKETS; i++)
                 step.psqt[i] = int32_t(uint32_t(step.psqt[i]) - uint32_t(psqtColumn[i]));
         }
         for (int a = 0; a < step.added->count; a++) {
             const int16_t* column = ft.weights + size_t(step.added->index[a]) * NETWORK_HIDDEN;
             const int32_t* psqtColumn = ft.psqtWeights + size_t(step.added->index[a]) * NETWORK_PSQT_BUCKETS;
-            for (int i = 0; i < NETWORK_HIDDEN; i++) step.sums[i] = int16_t(step.sums[i] + column[i]);
+            forLiveSums([&](int i) { step.sums[i] = int16_t(step.sums[i] + column[i]); });
             for (int i = 0; i < NETWORK_PSQT_BUCKETS; i++)
                 step.psqt[i] = int32_t(uint32_t(step.psqt[i]) + uint32_t(psqtColumn[i]));
         }
@@ -72,11 +77,22 @@ struct Lanes512 {
 };
 #endif
 
-// A tile is as many sums as fit in the registers at once: it is loaded once,
-// every column of every step is applied to it in registers, and each step
-// stores its result on the way. 256 sums in 16 AVX2 registers; 512 sums in
-// 16 AVX-512 registers (half of them, which leaves room for the loads).
-constexpr int TILE_REGISTERS = 16;
+// A tile is a block of sums held in registers: it is loaded once, every
+// column of every step is applied to it in registers, and each step stores
+// its result on the way. 256 sums: 16 AVX2 registers or 8 AVX-512 ones
+// (which leaves room for the loads). Dead pairs come in whole tiles.
+constexpr int TILE = 256;
+static_assert(DEAD_PAIR_STEP % TILE == 0 && (NETWORK_HIDDEN / 2) % TILE == 0);
+constexpr int MAX_TILES = NETWORK_HIDDEN / TILE;
+
+// The first sum of every live tile, in order: the live pairs' first sums,
+// then their second sums. Returns how many there are.
+int liveTileStarts(const FeatureTransformer& ft, int* starts) {
+    int count = 0;
+    for (int half = 0; half < NETWORK_HIDDEN; half += NETWORK_HIDDEN / 2)
+        for (int base = half; base < half + livePairs(ft); base += TILE) starts[count++] = base;
+    return count;
+}
 
 const int16_t* featureColumn(const FeatureTransformer& ft, int feature) {
     return ft.weights + size_t(feature) * NETWORK_HIDDEN;
@@ -108,13 +124,16 @@ template <typename Lanes, int R, int A>
 void applyFixedStep(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                     const AccumulatorStep& step) {
     using Register = typename Lanes::Register;
-    constexpr int REGISTERS = TILE_REGISTERS, VALUES = Lanes::VALUES, TILE = REGISTERS * VALUES;
+    constexpr int VALUES = Lanes::VALUES, REGISTERS = TILE / VALUES;
     const int16_t* removed[R];
     const int16_t* added[A];
     for (int r = 0; r < R; r++) removed[r] = featureColumn(ft, step.removed->index[r]);
     for (int a = 0; a < A; a++) added[a] = featureColumn(ft, step.added->index[a]);
 
-    for (int base = 0; base < NETWORK_HIDDEN; base += TILE) {
+    int tiles[MAX_TILES];
+    const int tileCount = liveTileStarts(ft, tiles);
+    for (int t = 0; t < tileCount; t++) {
+        const int base = tiles[t];
         Register acc[REGISTERS];
         for (int i = 0; i < REGISTERS; i++) acc[i] = Lanes::load(sums + base + i * VALUES);
         for (int r = 0; r < R; r++)
@@ -135,7 +154,7 @@ template <typename Lanes>
 void applyGeneralSteps(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                        const AccumulatorStep* steps, int stepCount) {
     using Register = typename Lanes::Register;
-    constexpr int REGISTERS = TILE_REGISTERS, VALUES = Lanes::VALUES, TILE = REGISTERS * VALUES;
+    constexpr int VALUES = Lanes::VALUES, REGISTERS = TILE / VALUES;
     int16_t* out[MAX_ACCUMULATOR_STEPS];
     const FeatureList* removed[MAX_ACCUMULATOR_STEPS];
     const FeatureList* added[MAX_ACCUMULATOR_STEPS];
@@ -145,7 +164,10 @@ void applyGeneralSteps(const FeatureTransformer& ft, const int16_t* sums, const 
         added[s] = steps[s].added;
     }
 
-    for (int base = 0; base < NETWORK_HIDDEN; base += TILE) {
+    int tiles[MAX_TILES];
+    const int tileCount = liveTileStarts(ft, tiles);
+    for (int t = 0; t < tileCount; t++) {
+        const int base = tiles[t];
         Register acc[REGISTERS];
 #pragma GCC unroll 16
         for (int i = 0; i < REGISTERS; i++) acc[i] = Lanes::load(sums + base + i * VALUES);
@@ -173,7 +195,7 @@ void applyGeneralSteps(const FeatureTransformer& ft, const int16_t* sums, const 
 template <typename Lanes>
 void applyVectorSteps(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                       const AccumulatorStep* steps, int stepCount) {
-    static_assert(NETWORK_HIDDEN % (TILE_REGISTERS * Lanes::VALUES) == 0);
+    static_assert(TILE % Lanes::VALUES == 0);
     if (stepCount == 1) {
         const int removed = steps[0].removed->count, added = steps[0].added->count;
         if (removed == 1 && added == 1) return applyFixedStep<Lanes, 1, 1>(ft, sums, psqt, steps[0]);

@@ -44,7 +44,8 @@ enum class AccumulatorWork { None, Incremental, Refresh };
 constexpr int MAX_ACCUMULATOR_STEPS = 2;
 
 // Applies a chain of up to MAX_ACCUMULATOR_STEPS steps starting from `sums` /
-// `psqt`. A destination may be the source itself.
+// `psqt`. A destination may be the source itself. Only the live sums are read
+// and written (see FeatureTransformer::deadPairs).
 void applyStepsScalar(const FeatureTransformer& ft, const int16_t* sums, const int32_t* psqt,
                       const AccumulatorStep* steps, int stepCount);
 #if defined(__AVX2__)

@@ -35,9 +35,18 @@ float laneDot(const float* w, const float* x) {
 constexpr int INPUT_GROUPS = NETWORK_HIDDEN / 4;
 static_assert(INPUT_GROUPS % 64 == 0);
 
-// Above this many non-zero groups the dense kernels are faster than the
-// sparse ones (nnue_bench measures both).
-constexpr int DENSE_ABOVE_GROUPS = INPUT_GROUPS / 4;
+// Above a quarter of the live groups non-zero, the dense kernels are faster
+// than the sparse ones (nnue_bench measures both).
+constexpr int denseAboveGroups(int livePairs) {
+    return 2 * livePairs / 4 / 4;
+}
+
+// Whether the 64 groups of mask word w (inputs 256w..256w+255) belong to live
+// pairs; dead ones are all zero and never looked at.
+constexpr bool liveWord(int w, int livePairs) {
+    return 256 * w % HALF < livePairs;
+}
+static_assert(DEAD_PAIR_STEP % 256 == 0 && HALF % 256 == 0);
 
 inline int countNonZeroGroups(const uint64_t* masks) {
     int count = 0;
@@ -84,16 +93,18 @@ int layerStackBucket(const Position& pos) {
     return (std::min(material, 95) * 171) >> 11;
 }
 
-// Plain C++ transform; clamping first keeps the product within 16 bits.
-void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out) {
+// Plain C++ transform; clamping first keeps the product within 16 bits. The
+// dead pairs' bytes are 0 whatever their sums hold.
+void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs) {
     const int16_t* sides[2] = {us, them};
     for (int side = 0; side < 2; side++) {
         const int16_t* sums = sides[side];
-        for (int j = 0; j < HALF; j++) {
+        for (int j = 0; j < livePairs; j++) {
             int a = std::clamp<int>(sums[j], 0, 127);
             int b = std::clamp<int>(sums[j + HALF], 0, 127);
             out[side * HALF + j] = uint8_t((a * b) >> 7);
         }
+        std::memset(out + side * HALF + livePairs, 0, HALF - livePairs);
     }
 }
 
@@ -106,20 +117,23 @@ void arrangeFirstLayerWeights(LayerStack& stack) {
 
 // Plain C++ first layer; the dot product fits 32 bits (1536 * 126 * 128) and
 // the bias is added with wrapping, as the vector kernel does.
-void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs) {
     for (int o = 0; o < L1_OUTPUTS; o++) {
         const int8_t* weights = stack.l1Weights + o * NETWORK_HIDDEN;
         int32_t dot = 0;
-        for (int j = 0; j < NETWORK_HIDDEN; j++) dot += int32_t(transformed[j]) * weights[j];
+        for (int half = 0; half < NETWORK_HIDDEN; half += HALF)
+            for (int j = half; j < half + livePairs; j++) dot += int32_t(transformed[j]) * weights[j];
         sums[o] = int32_t(uint32_t(stack.l1Biases[o]) + uint32_t(dot));
     }
 }
 
 // Plain C++ sparse first layer: the products of each non-zero group of four
 // inputs, added in 32-bit integers with wrapping like the dense kernels.
-void firstLayerSparseScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+void firstLayerSparseScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums,
+                            int livePairs) {
     uint32_t acc[L1_OUTPUTS] = {};
     for (int g = 0; g < NETWORK_HIDDEN / 4; g++) {
+        if (!liveWord(g / 64, livePairs)) continue;
         const uint8_t* in = transformed + 4 * g;
         if ((in[0] | in[1] | in[2] | in[3]) == 0) continue;
         const int8_t* row = stack.l1WeightsByGroup[g];
@@ -163,13 +177,13 @@ inline __m256i sumEachInt(const __m256i* v) {
 
 // AVX2 transform: 32 outputs per round. The pack instruction interleaves the
 // 128-bit halves, and the permute puts them back in order.
-void transformVector(const int16_t* us, const int16_t* them, uint8_t* out) {
+void transformVector(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs) {
     const __m256i zero = _mm256_setzero_si256();
     const __m256i top = _mm256_set1_epi16(127);
     const int16_t* sides[2] = {us, them};
     for (int side = 0; side < 2; side++) {
         const int16_t* sums = sides[side];
-        for (int j = 0; j < HALF; j += 32) {
+        for (int j = 0; j < livePairs; j += 32) {
             auto clamped = [&](int at) {
                 __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(sums + at));
                 return _mm256_max_epi16(_mm256_min_epi16(v, top), zero);
@@ -179,6 +193,7 @@ void transformVector(const int16_t* us, const int16_t* them, uint8_t* out) {
             __m256i packed = _mm256_permute4x64_epi64(_mm256_packus_epi16(p0, p1), 0xD8);
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + side * HALF + j), packed);
         }
+        std::memset(out + side * HALF + livePairs, 0, HALF - livePairs);
     }
 }
 
@@ -186,12 +201,13 @@ void transformVector(const int16_t* us, const int16_t* them, uint8_t* out) {
 // the non-zero groups; a mostly non-zero input goes to the dense kernel, which
 // is faster then. Otherwise per non-zero group the four inputs are broadcast
 // and multiplied with the group's 64-byte row, sixteen outputs in two registers.
-void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums,
+                            int livePairs) {
     uint64_t masks[INPUT_GROUPS / 64];
     const __m256i zero = _mm256_setzero_si256();
     for (int w = 0; w < INPUT_GROUPS / 64; w++) {
         uint64_t mask = 0;
-        for (int r = 0; r < 8; r++) {
+        for (int r = 0; r < 8 && liveWord(w, livePairs); r++) {
             __m256i bytes =
                 _mm256_loadu_si256(reinterpret_cast<const __m256i*>(transformed + 256 * w + 32 * r));
             unsigned zeroLanes = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(bytes, zero)));
@@ -199,7 +215,8 @@ void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed,
         }
         masks[w] = mask;
     }
-    if (countNonZeroGroups(masks) > DENSE_ABOVE_GROUPS) return firstLayerVector(stack, transformed, sums);
+    if (countNonZeroGroups(masks) > denseAboveGroups(livePairs))
+        return firstLayerVector(stack, transformed, sums, livePairs);
     uint16_t nonZero[INPUT_GROUPS];
     const int count = listNonZeroGroups(masks, nonZero);
 
@@ -221,20 +238,21 @@ void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed,
 // per pass and multiplied with the eight outputs' weights. (More outputs per
 // pass would hide the multiply-add latency better, but their sums would not
 // fit in 16 registers.)
-void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs) {
     static_assert(L1_OUTPUTS % 8 == 0 && NETWORK_HIDDEN % 32 == 0);
     for (int first = 0; first < L1_OUTPUTS; first += 8) {
         __m256i acc[8];
         for (int k = 0; k < 8; k++) acc[k] = _mm256_setzero_si256();
         const int8_t* weights = stack.l1Weights + first * NETWORK_HIDDEN;
-        for (int j = 0; j < NETWORK_HIDDEN; j += 32) {
-            __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(transformed + j));
+        for (int half = 0; half < NETWORK_HIDDEN; half += HALF)
+            for (int j = half; j < half + livePairs; j += 32) {
+                __m256i bytes = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(transformed + j));
 #pragma GCC unroll 8
-            for (int k = 0; k < 8; k++)
-                acc[k] = addDot(
-                    acc[k], bytes,
-                    _mm256_load_si256(reinterpret_cast<const __m256i*>(weights + k * NETWORK_HIDDEN + j)));
-        }
+                for (int k = 0; k < 8; k++)
+                    acc[k] = addDot(acc[k], bytes,
+                                    _mm256_load_si256(
+                                        reinterpret_cast<const __m256i*>(weights + k * NETWORK_HIDDEN + j)));
+            }
         __m256i biases = _mm256_load_si256(reinterpret_cast<const __m256i*>(stack.l1Biases + first));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(sums + first),
                             _mm256_add_epi32(sumEachInt(acc), biases));
@@ -247,14 +265,14 @@ void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32
 
 // 512-bit transform: the AVX2 one twice as wide. The pack works per 128-bit
 // quarter, and the permute puts the eight 64-bit pieces back in order.
-void transformWide(const int16_t* us, const int16_t* them, uint8_t* out) {
+void transformWide(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs) {
     const __m512i zero = _mm512_setzero_si512();
     const __m512i top = _mm512_set1_epi16(127);
     const __m512i order = _mm512_setr_epi64(0, 2, 4, 6, 1, 3, 5, 7);
     const int16_t* sides[2] = {us, them};
     for (int side = 0; side < 2; side++) {
         const int16_t* sums = sides[side];
-        for (int j = 0; j < HALF; j += 64) {
+        for (int j = 0; j < livePairs; j += 64) {
             auto clamped = [&](int at) {
                 return _mm512_max_epi16(_mm512_min_epi16(_mm512_loadu_si512(sums + at), top), zero);
             };
@@ -263,6 +281,7 @@ void transformWide(const int16_t* us, const int16_t* them, uint8_t* out) {
             __m512i packed = _mm512_maskz_permutexvar_epi64(0xFF, order, _mm512_packus_epi16(p0, p1));
             _mm512_storeu_si512(out + side * HALF + j, packed);
         }
+        std::memset(out + side * HALF + livePairs, 0, HALF - livePairs);
     }
 }
 
@@ -277,21 +296,22 @@ inline __m512i addDotWide(__m512i acc, __m512i bytes, const int8_t* weights) {
 // 512-bit first layer: eight outputs per pass, with two sums per output (even
 // and odd 64-byte blocks of the input) so that sixteen independent
 // multiply-add chains hide the instruction's latency.
-void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs) {
     static_assert(L1_OUTPUTS % 8 == 0 && NETWORK_HIDDEN % 128 == 0);
     for (int first = 0; first < L1_OUTPUTS; first += 8) {
         __m512i even[8], odd[8];
         for (int k = 0; k < 8; k++) even[k] = odd[k] = _mm512_setzero_si512();
         const int8_t* weights = stack.l1Weights + first * NETWORK_HIDDEN;
-        for (int j = 0; j < NETWORK_HIDDEN; j += 128) {
-            __m512i evenBytes = _mm512_loadu_si512(transformed + j);
-            __m512i oddBytes = _mm512_loadu_si512(transformed + j + 64);
+        for (int half = 0; half < NETWORK_HIDDEN; half += HALF)
+            for (int j = half; j < half + livePairs; j += 128) {
+                __m512i evenBytes = _mm512_loadu_si512(transformed + j);
+                __m512i oddBytes = _mm512_loadu_si512(transformed + j + 64);
 #pragma GCC unroll 8
-            for (int k = 0; k < 8; k++) {
-                even[k] = addDotWide(even[k], evenBytes, weights + k * NETWORK_HIDDEN + j);
-                odd[k] = addDotWide(odd[k], oddBytes, weights + k * NETWORK_HIDDEN + j + 64);
+                for (int k = 0; k < 8; k++) {
+                    even[k] = addDotWide(even[k], evenBytes, weights + k * NETWORK_HIDDEN + j);
+                    odd[k] = addDotWide(odd[k], oddBytes, weights + k * NETWORK_HIDDEN + j + 64);
+                }
             }
-        }
         // Fold each output's sums to 256 bits, then add up the lanes as the AVX2
         // kernel does. (The zero-masked extracts keep GCC 12 from warning about
         // the undefined source inside the plain ones.)
@@ -311,17 +331,18 @@ void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t
 // of the non-zero groups; a mostly non-zero input goes to the dense kernel.
 // Otherwise one multiply-add per non-zero group covers all sixteen outputs;
 // four sums take turns so that the multiply-adds do not wait on each other.
-void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums) {
+void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs) {
     uint64_t masks[INPUT_GROUPS / 64];
     for (int w = 0; w < INPUT_GROUPS / 64; w++) {
         uint64_t mask = 0;
-        for (int r = 0; r < 4; r++) {
+        for (int r = 0; r < 4 && liveWord(w, livePairs); r++) {
             __m512i bytes = _mm512_loadu_si512(transformed + 256 * w + 64 * r);
             mask |= uint64_t(_mm512_test_epi32_mask(bytes, bytes)) << (16 * r);
         }
         masks[w] = mask;
     }
-    if (countNonZeroGroups(masks) > DENSE_ABOVE_GROUPS) return firstLayerWide(stack, transformed, sums);
+    if (countNonZeroGroups(masks) > denseAboveGroups(livePairs))
+        return firstLayerWide(stack, transformed, sums, livePairs);
     uint16_t nonZero[INPUT_GROUPS];
     const int count = listNonZeroGroups(masks, nonZero);
 
@@ -345,13 +366,13 @@ void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, i
 #endif
 
 // Dispatches to the fastest transform the build has.
-void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out) {
+void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs) {
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
-    transformWide(us, them, out);
+    transformWide(us, them, out, livePairs);
 #elif defined(__AVX2__)
-    transformVector(us, them, out);
+    transformVector(us, them, out, livePairs);
 #else
-    transformScalar(us, them, out);
+    transformScalar(us, them, out, livePairs);
 #endif
 }
 
@@ -459,14 +480,14 @@ int32_t outputLayers(const LayerStack& stack, const int32_t* firstLayerSums) {
 }
 
 // The whole stack with this build's first-layer kernel.
-int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed) {
+int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed, int livePairs) {
     alignas(32) int32_t sums[L1_OUTPUTS];
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
-    firstLayerSparseWide(stack, transformed, sums);
+    firstLayerSparseWide(stack, transformed, sums, livePairs);
 #elif defined(__AVX2__)
-    firstLayerSparseVector(stack, transformed, sums);
+    firstLayerSparseVector(stack, transformed, sums, livePairs);
 #else
-    firstLayerSparseScalar(stack, transformed, sums);
+    firstLayerSparseScalar(stack, transformed, sums, livePairs);
 #endif
     return outputLayers(stack, sums);
 }

@@ -18,45 +18,53 @@
 
 constexpr int TRANSFORMED_BYTES = NETWORK_HIDDEN;  // 768 per perspective
 
+// Every pair worked: the kernels' `livePairs` for a network without dead pairs.
+constexpr int ALL_PAIRS = NETWORK_HIDDEN / 2;
+
 // The layer stack for the material on the board: 3 per knight, 4 per bishop,
 // 8 per rook, 18 per queen of both colours, capped at 95, in eight bands of 12.
 int layerStackBucket(const Position& pos);
 
 // Pairs up each perspective's sums (j with j + 768, each clamped to 0..127) and
 // writes their scaled products (0..126): first the side to move's 768 bytes
-// (`us`), then the other side's (`them`). `out` holds TRANSFORMED_BYTES.
-void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out);
+// (`us`), then the other side's (`them`). `out` holds TRANSFORMED_BYTES. Pairs
+// from livePairs on (a multiple of DEAD_PAIR_STEP) are not read and give 0.
+void transformScalar(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs);
 #if defined(__AVX2__)
-void transformVector(const int16_t* us, const int16_t* them, uint8_t* out);
+void transformVector(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs);
 #endif
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
-void transformWide(const int16_t* us, const int16_t* them, uint8_t* out);
+void transformWide(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs);
 #endif
-void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out);
+void transformFeatures(const int16_t* us, const int16_t* them, uint8_t* out, int livePairs);
 
 // Fills l1WeightsByGroup from l1Weights; whoever fills l1Weights calls it.
 void arrangeFirstLayerWeights(LayerStack& stack);
 
 // The first layer: bias plus the dot product of the transformed bytes with
 // each output's int8 weights, for all L1_OUTPUTS outputs. These dense kernels
-// read l1Weights; the plain one is the reference for all others.
-void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+// read l1Weights; the plain one is the reference for all others. Every
+// first-layer kernel skips the inputs of dead pairs (from livePairs on in
+// each half), which the transform left at 0.
+void firstLayerScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs);
 #if defined(__AVX2__)
-void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+void firstLayerVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs);
 #endif
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
-void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+void firstLayerWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs);
 #endif
 
 // The same sums from l1WeightsByGroup, skipping every group of four inputs
 // that are all zero. After the clipped products many are (with the built-in
 // network nearly all), so these are the kernels the evaluation uses.
-void firstLayerSparseScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+void firstLayerSparseScalar(const LayerStack& stack, const uint8_t* transformed, int32_t* sums,
+                            int livePairs);
 #if defined(__AVX2__)
-void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+void firstLayerSparseVector(const LayerStack& stack, const uint8_t* transformed, int32_t* sums,
+                            int livePairs);
 #endif
 #if defined(__AVX512BW__) && defined(__AVX512VNNI__)
-void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums);
+void firstLayerSparseWide(const LayerStack& stack, const uint8_t* transformed, int32_t* sums, int livePairs);
 #endif
 
 // The float layers after the first one, and the first layer's shortcut output,
@@ -71,4 +79,4 @@ int32_t outputLayersVector(const LayerStack& stack, const int32_t* firstLayerSum
 int32_t outputLayers(const LayerStack& stack, const int32_t* firstLayerSums);
 
 // The whole stack on transformed bytes, with the fastest kernels the build has.
-int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed);
+int32_t propagateLayerStack(const LayerStack& stack, const uint8_t* transformed, int livePairs);

@@ -41,3 +41,20 @@ Network::~Network() {
     std::free(transformer);
     std::free(stacks);
 }
+
+// One pass over the 70 MB of weights at load time: a sum is dead when its
+// bias and its weight in every feature column are zero.
+void measureDeadPairs(FeatureTransformer& ft) {
+    constexpr int HALF = NETWORK_HIDDEN / 2;
+    bool used[NETWORK_HIDDEN];
+    for (int j = 0; j < NETWORK_HIDDEN; j++) used[j] = ft.biases[j] != 0;
+    for (size_t f = 0; f < size_t(NETWORK_FEATURES); f++) {
+        const int16_t* column = ft.weights + f * NETWORK_HIDDEN;
+        for (int j = 0; j < NETWORK_HIDDEN; j++) used[j] |= column[j] != 0;
+    }
+    int live = 0;
+    for (int j = 0; j < HALF; j++)
+        if (used[j] && used[j + HALF]) live = j + 1;
+    live = (live + DEAD_PAIR_STEP - 1) / DEAD_PAIR_STEP * DEAD_PAIR_STEP;
+    ft.deadPairs = HALF - live;
+}

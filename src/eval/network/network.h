@@ -32,7 +32,27 @@ struct FeatureTransformer {
     alignas(64) int16_t biases[NETWORK_HIDDEN];
     // Feature-major: the 8 bucket values of feature f start at f * 8.
     alignas(64) int32_t psqtWeights[NETWORK_FEATURES * NETWORK_PSQT_BUCKETS];
+    // How many of the last sum pairs (j, j + 768) are known to give a product
+    // of 0 in every position, because the sum j or j + 768 has a zero bias and
+    // zero weights (networks trained narrower than 768 pairs). The kernels
+    // skip them: their sums are never written, and their transformed bytes
+    // are 0. A multiple of DEAD_PAIR_STEP; 0 (all pairs worked) unless
+    // measureDeadPairs found some. Not part of the file.
+    int deadPairs;
 };
+
+// Dead pairs are skipped in whole blocks of this many, so that every kernel
+// keeps whole registers and whole tiles.
+constexpr int DEAD_PAIR_STEP = 256;
+
+// The pairs j < livePairs(ft) are worked; the others are dead.
+constexpr int livePairs(const FeatureTransformer& ft) {
+    return NETWORK_HIDDEN / 2 - ft.deadPairs;
+}
+
+// Sets ft.deadPairs from the weights: the trailing pairs, in blocks of
+// DEAD_PAIR_STEP, whose sum j or sum j + 768 is zero in every column and bias.
+void measureDeadPairs(FeatureTransformer& ft);
 
 struct LayerStack {
     // Output-major: the 1536 weights of output o start at o * 1536.

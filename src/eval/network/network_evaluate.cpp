@@ -19,12 +19,13 @@ int32_t networkEvaluate(const Network& net, Position& pos, AccumulatorCache* cac
     const Color us = pos.sideToMove(), them = ~us;
 
     alignas(64) uint8_t transformed[TRANSFORMED_BYTES];
-    transformFeatures(pos.accumulation[us], pos.accumulation[them], transformed);
+    const int live = livePairs(*net.transformer);
+    transformFeatures(pos.accumulation[us], pos.accumulation[them], transformed, live);
 
     // In 64 bits: the PSQT sums wrap, and their difference need not fit 32 bits
     // (half of it always does).
     const int64_t psqt =
         (int64_t(pos.psqtAccumulation[us][bucket]) - int64_t(pos.psqtAccumulation[them][bucket])) / 2;
-    const int64_t positional = propagateLayerStack(net.stacks[bucket], transformed);
+    const int64_t positional = propagateLayerStack(net.stacks[bucket], transformed, live);
     return int32_t((positional + psqt) / NETWORK_OUTPUT_DIVISOR);
 }

@@ -189,6 +189,7 @@ std::unique_ptr<Network> readPlainNetwork(NetworkStream& in) {
     for (int bucket = 0; bucket < NETWORK_LAYER_STACKS && !in.hasFailed(); bucket++)
         readLayerStack(in, network->stacks[bucket]);
     if (in.hasFailed()) return nullptr;
+    measureDeadPairs(*network->transformer);
     return network;
 }
 

@@ -128,9 +128,9 @@ int32_t referenceEvaluate(const Network& net, const Position& pos) {
     int bucket = layerStackBucket(pos);
     Color us = pos.sideToMove(), them = ~us;
     alignas(64) uint8_t transformed[TRANSFORMED_BYTES];
-    transformScalar(sums.values[us], sums.values[them], transformed);
+    transformScalar(sums.values[us], sums.values[them], transformed, ALL_PAIRS);
     int32_t firstLayer[L1_OUTPUTS];
-    firstLayerScalar(net.stacks[bucket], transformed, firstLayer);
+    firstLayerScalar(net.stacks[bucket], transformed, firstLayer, ALL_PAIRS);
     int64_t psqt = (int64_t(sums.psqt[us][bucket]) - sums.psqt[them][bucket]) / 2;
     return int32_t((outputLayers(net.stacks[bucket], firstLayer) + psqt) / NETWORK_OUTPUT_DIVISOR);
 }
@@ -265,8 +265,8 @@ TEST(NetworkFeatures, BucketCountsMinorAndMajorPieces) {
 // The vector kernels this build has, each to be compared with the plain one.
 using StepsKernel = void (*)(const FeatureTransformer&, const int16_t*, const int32_t*,
                              const AccumulatorStep*, int);
-using TransformKernel = void (*)(const int16_t*, const int16_t*, uint8_t*);
-using FirstLayerKernel = void (*)(const LayerStack&, const uint8_t*, int32_t*);
+using TransformKernel = void (*)(const int16_t*, const int16_t*, uint8_t*, int);
+using FirstLayerKernel = void (*)(const LayerStack&, const uint8_t*, int32_t*, int);
 
 struct VectorKernels {
     const char* name;
@@ -366,15 +366,15 @@ TEST(NetworkKernels, VectorKernelsMatchPlainOnes) {
 
             for (const Sums* sums : transformInputs) {
                 alignas(64) uint8_t plainBytes[TRANSFORMED_BYTES], vectorBytes[TRANSFORMED_BYTES];
-                transformScalar(sums->values[0], sums->values[1], plainBytes);
-                kernels.transform(sums->values[0], sums->values[1], vectorBytes);
+                transformScalar(sums->values[0], sums->values[1], plainBytes, ALL_PAIRS);
+                kernels.transform(sums->values[0], sums->values[1], vectorBytes, ALL_PAIRS);
                 ASSERT_EQ(std::memcmp(plainBytes, vectorBytes, TRANSFORMED_BYTES), 0);
 
                 // The first layer of every stack on those bytes.
                 for (int s = 0; s < NETWORK_LAYER_STACKS; s++) {
                     alignas(32) int32_t plainSums[L1_OUTPUTS], vectorSums[L1_OUTPUTS];
-                    firstLayerScalar(net.stacks[s], plainBytes, plainSums);
-                    kernels.firstLayer(net.stacks[s], plainBytes, vectorSums);
+                    firstLayerScalar(net.stacks[s], plainBytes, plainSums, ALL_PAIRS);
+                    kernels.firstLayer(net.stacks[s], plainBytes, vectorSums, ALL_PAIRS);
                     ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, vectorSums)) << "stack " << s;
 #if defined(__AVX2__)
                     // The float layers add in the same order; fused multiply-adds may round differently.
@@ -403,16 +403,16 @@ TEST(NetworkKernels, FirstLayerExtremesDoNotSaturate) {
         alignas(64) uint8_t bytes[TRANSFORMED_BYTES];
         std::fill(std::begin(bytes), std::end(bytes), c.input);
         alignas(32) int32_t plainSums[L1_OUTPUTS];
-        firstLayerScalar(stack, bytes, plainSums);
+        firstLayerScalar(stack, bytes, plainSums, ALL_PAIRS);
         for (int o = 0; o < L1_OUTPUTS; o++) EXPECT_EQ(plainSums[o], 5 + NETWORK_HIDDEN * c.input * c.weight);
         for (const VectorKernels& kernels : vectorKernels()) {
             alignas(32) int32_t vectorSums[L1_OUTPUTS];
-            kernels.firstLayer(stack, bytes, vectorSums);
+            kernels.firstLayer(stack, bytes, vectorSums, ALL_PAIRS);
             EXPECT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, vectorSums)) << kernels.name;
         }
         for (const SparseKernel& sparse : sparseKernels()) {
             alignas(64) int32_t sparseSums[L1_OUTPUTS];
-            sparse.firstLayer(stack, bytes, sparseSums);
+            sparse.firstLayer(stack, bytes, sparseSums, ALL_PAIRS);
             EXPECT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, sparseSums)) << sparse.name;
         }
     }
@@ -436,9 +436,9 @@ TEST(NetworkKernels, SparseFirstLayersMatchTheDenseOne) {
             }
             for (int s = 0; s < NETWORK_LAYER_STACKS; s++) {
                 alignas(64) int32_t plainSums[L1_OUTPUTS], sparseSums[L1_OUTPUTS];
-                firstLayerScalar(net.stacks[s], bytes, plainSums);
+                firstLayerScalar(net.stacks[s], bytes, plainSums, ALL_PAIRS);
                 for (const SparseKernel& sparse : sparseKernels()) {
-                    sparse.firstLayer(net.stacks[s], bytes, sparseSums);
+                    sparse.firstLayer(net.stacks[s], bytes, sparseSums, ALL_PAIRS);
                     ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, sparseSums))
                         << sparse.name << " stack " << s;
                 }
@@ -613,6 +613,134 @@ TEST(NetworkEvaluate, MirroredAndColourFlippedPositionsEvaluateAlike) {
         int32_t value = networkEvaluate(net, pos);
         EXPECT_EQ(networkEvaluate(net, mirrored), value) << fen << " mirrored " << mirroredFen(pos);
         EXPECT_EQ(networkEvaluate(net, flipped), value) << fen << " flipped " << colourFlippedFen(pos);
+    }
+}
+
+// A network trained with 256 neuron pairs instead of 768: the later pairs'
+// first sum, second sum or both are zero in every column and bias, so their
+// products are always 0. Made once (it is 70 MB); dead pairs not yet measured.
+constexpr int NARROW_PAIRS = 256;
+
+Network& narrowTestNetwork() {
+    static std::unique_ptr<Network> net = [] {
+        initBoardTables();
+        auto n = std::make_unique<Network>();
+        fillRandomNetwork(*n, 20240611);
+        FeatureTransformer& ft = *n->transformer;
+        constexpr int HALF = NETWORK_HIDDEN / 2;
+        for (size_t f = 0; f <= size_t(NETWORK_FEATURES); f++) {
+            int16_t* column = f < size_t(NETWORK_FEATURES) ? ft.weights + f * NETWORK_HIDDEN : ft.biases;
+            for (int j = NARROW_PAIRS; j < HALF; j++) {
+                if (j % 3 != 1) column[j] = 0;
+                if (j % 3 != 0) column[j + HALF] = 0;
+            }
+        }
+        return n;
+    }();
+    return *net;
+}
+
+// The loader finds the trailing pairs that are dead by either sum, in blocks
+// of DEAD_PAIR_STEP: one weight or bias in both sums of a later pair makes
+// its whole block live, one in a sum whose partner is dead does not.
+TEST(NetworkDeadPairs, TrailingDeadPairsAreFoundInWholeBlocks) {
+    FeatureTransformer& ft = *narrowTestNetwork().transformer;
+    constexpr int HALF = NETWORK_HIDDEN / 2;
+    struct Case {
+        std::vector<int> liveSums;  // sums given one non-zero weight or bias
+        int deadPairs;
+    } cases[] = {
+        {{}, 512},
+        {{302, 302 + HALF}, 256},  // both sums of pair 302, which were both dead
+        {{303}, 256},              // the dead first sum of pair 303, whose second is live
+        {{305}, 512},              // one sum of pair 305: the other is still dead
+        {{305 + HALF}, 512},
+        {{767, 767 + HALF}, 0},    // the last pair
+        {{255, 255 + HALF}, 512},  // a pair that was live anyway
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.deadPairs);
+        std::vector<int16_t> saved;
+        for (size_t i = 0; i < c.liveSums.size(); i++) {
+            int16_t& value =
+                i % 2 ? ft.biases[c.liveSums[i]] : ft.weights[size_t(77) * NETWORK_HIDDEN + c.liveSums[i]];
+            saved.push_back(value);
+            value = int16_t(3 + value);
+        }
+        measureDeadPairs(ft);
+        EXPECT_EQ(ft.deadPairs, c.deadPairs);
+        for (size_t i = 0; i < c.liveSums.size(); i++)
+            (i % 2 ? ft.biases[c.liveSums[i]] : ft.weights[size_t(77) * NETWORK_HIDDEN + c.liveSums[i]]) =
+                saved[i];
+    }
+    measureDeadPairs(ft);
+    EXPECT_EQ(livePairs(ft), NARROW_PAIRS);
+}
+
+// With dead pairs skipped, every evaluation is still the one computed from
+// scratch over all 1536 sums: in random games (incremental updates, refreshes
+// through the cache, every legal move of each position), with the dead sums
+// of every record spoiled so that a kernel reading them would be caught.
+TEST(NetworkDeadPairs, SkippingDeadPairsChangesNoValue) {
+    Network& net = narrowTestNetwork();
+    measureDeadPairs(*net.transformer);
+    ASSERT_EQ(livePairs(*net.transformer), NARROW_PAIRS);
+    auto cache = std::make_unique<AccumulatorCache>();
+    resetAccumulatorCache(*cache, net);
+    std::mt19937 rng(3);
+    uint32_t index = 0;
+    for (const std::string& fen : randomPositions(12, 9)) {
+        Chain chain(fen);
+        for (int i = 0; i < Chain::CAPACITY; i++)
+            std::memset(chain[i].accumulation, 0x5A, sizeof(chain[i].accumulation));
+        SCOPED_TRACE(fen);
+        for (int ply = 0; ply < 40 && !chain.full(); ply++) {
+            std::vector<Move> moves = legalMoves(chain.top());
+            if (moves.empty()) break;
+            Position& pos = chain.top();
+            if (ply % 4 == 0) {
+                ASSERT_TRUE(networkPathsAgree(net, pos, index++));
+            } else {
+                Color us = pos.sideToMove();
+                for (Color p : {WHITE, BLACK}) updateAccumulator(*net.transformer, pos, p, cache.get());
+                // Live sums as a refresh gives them; the check above covers the value.
+                Sums fresh;
+                freshSums(net, pos, us, fresh);
+                for (int half = 0; half < NETWORK_HIDDEN; half += NETWORK_HIDDEN / 2)
+                    ASSERT_EQ(
+                        std::memcmp(fresh.values[us] + half, pos.accumulation[us] + half, NARROW_PAIRS * 2),
+                        0);
+            }
+            chain.play(moves[rng() % moves.size()]);
+        }
+    }
+
+    // Every kernel on the same live pairs: transformed bytes of random sums
+    // (the dead ones 0), and first layers against the plain one over all pairs.
+    TestRng bytesRng{41};
+    Sums anywhere;
+    for (auto& row : anywhere.values)
+        for (int16_t& v : row) v = int16_t(bytesRng.range(-32768, 32767));
+    alignas(64) uint8_t plainBytes[TRANSFORMED_BYTES];
+    transformScalar(anywhere.values[0], anywhere.values[1], plainBytes, NARROW_PAIRS);
+    for (int j = 0; j < TRANSFORMED_BYTES; j++) {
+        if (j % (NETWORK_HIDDEN / 2) >= NARROW_PAIRS) {
+            ASSERT_EQ(plainBytes[j], 0) << j;
+        }
+    }
+    alignas(32) int32_t plainSums[L1_OUTPUTS], sums[L1_OUTPUTS];
+    firstLayerScalar(net.stacks[2], plainBytes, plainSums, ALL_PAIRS);
+    for (const VectorKernels& kernels : vectorKernels()) {
+        alignas(64) uint8_t bytes[TRANSFORMED_BYTES];
+        std::memset(bytes, 0xEE, sizeof bytes);
+        kernels.transform(anywhere.values[0], anywhere.values[1], bytes, NARROW_PAIRS);
+        ASSERT_EQ(std::memcmp(plainBytes, bytes, TRANSFORMED_BYTES), 0) << kernels.name;
+        kernels.firstLayer(net.stacks[2], plainBytes, sums, NARROW_PAIRS);
+        ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, sums)) << kernels.name;
+    }
+    for (const SparseKernel& sparse : sparseKernels()) {
+        sparse.firstLayer(net.stacks[2], plainBytes, sums, NARROW_PAIRS);
+        ASSERT_TRUE(std::equal(plainSums, plainSums + L1_OUTPUTS, sums)) << sparse.name;
     }
 }
 
