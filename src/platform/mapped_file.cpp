@@ -39,3 +39,10 @@ void unmapFile(MappedFile& file) {
     if (file.data) munmap(const_cast<uint8_t*>(file.data), file.size);
     file = {};
 }
+
+void dropCachedPages(const char* path) {
+    int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return;
+    posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    close(fd);
+}

@@ -25,3 +25,8 @@ MapStatus mapFileReadOnly(const char* path, MappedFile& out);
 // Releases a view made by mapFileReadOnly and leaves `file` empty; does
 // nothing for an empty one.
 void unmapFile(MappedFile& file);
+
+// Asks the system to drop its cached pages of the file at `path`, so that the
+// next read comes from the disk (for measuring first-touch costs). Does
+// nothing where the system has no such request.
+void dropCachedPages(const char* path);
