@@ -60,7 +60,8 @@ TSAN_OPTIONS="suppressions=$PWD/tests/tsan_suppressions.txt" \
     ctest --test-dir build-tsan --output-on-failure -j"$jobs" -R 'Protocol|Platform|Thread|WakeSignal'
 
 # A short fuzzing pass over the command processor, the FEN reader, the
-# network loaders and the book reader, when clang (libFuzzer) is at hand.
+# network loaders, the book reader and the tablebase file reader, when clang
+# (libFuzzer) is at hand.
 if command -v clang++ >/dev/null 2>&1; then
     echo "== Fuzzing (20 s per target)"
     CXX=clang++ configure_and_build build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSABLE_TESTS=OFF \
@@ -69,7 +70,10 @@ if command -v clang++ >/dev/null 2>&1; then
         name=$(basename "$target")
         work=$(mktemp -d)
         [ -d "fuzz/corpus/$name" ] && cp -r "fuzz/corpus/$name/." "$work/"
-        "$target" -max_total_time=20 -max_len=4096 -artifact_prefix="$work/" "$work" 2>&1 | tail -n 1
+        # Table files need more room than commands or FENs: the seeds are small real tables.
+        max_len=4096
+        [ "$name" = fuzz_tablebase ] && max_len=16384
+        "$target" -max_total_time=20 -max_len=$max_len -artifact_prefix="$work/" "$work" 2>&1 | tail -n 1
         rm -rf "$work"
     done
 fi

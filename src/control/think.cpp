@@ -28,6 +28,9 @@
 #include "search/search_state.h"
 #include "search/search_tables.h"
 #include "search/search_thread.h"
+#include "tablebase/root_probe.h"
+#include "tablebase/tablebase_probe.h"
+#include "tablebase/tablebase_registry.h"
 #include "tt/transposition_table.h"
 
 void (*shutDownBeforeExit)() = nullptr;
@@ -204,12 +207,31 @@ static void excludeRootMove(RootSearchState& state, Move m) {
 }
 
 // ---------------------------------------------------------------------------
-// Hooks for the parts that are not built yet: each answers "nothing to do".
+// Root tablebases
 
-// A tablebase ranking of the root moves; returns how many moves it kept (0 =
-// the tables do not cover the root).
-static int probeRootTablebases() {
-    return 0;
+// Sets how far the search probes the tables, and where they cover the root,
+// ranks the root moves by them: only the moves that keep the root's result
+// enter the list, and the root's score comes from the tables. Returns the
+// number of moves kept (0 = the search builds the list itself). A
+// "searchmoves" list is the front-end's choice and is searched as given.
+static int probeRootTablebases(const Position& root, double targetTime, const char* searchMovesText) {
+    rootTbScore = NO_ROOT_TB_SCORE;
+    rootInTablebase = false;
+    tbRootCardinality = useSyzygy && targetTime > 0.1 ? std::min(tbLargest, syzygyProbeLimit) : 0;
+    if (root.pieceCount > tbRootCardinality || searchMovesText[0]) return 0;
+    static TablebaseRootMove kept[MAX_TABLEBASE_ROOT_MOVES];
+    int32_t score = 0;
+    int count = rootProbeDtz(root, kept, &score);
+    if (count == 0) count = rootProbeWdl(root, kept, &score);
+    if (count == 0) return 0;
+    for (int i = 0; i < count; i++) rootMoves[i] = {kept[i].move, 0, 0};
+    rootMoves[count] = {MOVE_NONE, 0, 0};
+    rootInTablebase = true;
+    // The ranking holds the tables' verdict; the search need not probe again.
+    tbRootCardinality = 0;
+    if (!syzygy50MoveRule) score = score > 0 ? 31799 : score < 0 ? -31799 : 0;
+    rootTbScore = score;
+    return count;
 }
 
 // ---------------------------------------------------------------------------
@@ -389,9 +411,8 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     resultMove = MOVE_NONE;
     resultScore = SCORE_NONE;
 
-    rootTbScore = NO_ROOT_TB_SCORE;
-    tbRootCardinality = 0;
-    rootMoveCount = probeRootTablebases();
+    tablebaseHits.store(0, std::memory_order_relaxed);
+    rootMoveCount = probeRootTablebases(rootPosition, targetTime, searchMovesText);
     if (rootMoveCount == 0) rootMoveCount = buildRootMoves(rootPosition, searchMovesText, rootMoves);
     if (hashSizeMb != 0) transpositionTable.advanceGeneration(rootPosition.key);
     setupDeadlines(targetTime, maxTime, rootPosition.gamePly, limitStrength ? configuredStrengthLevel : 35);

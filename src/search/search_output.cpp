@@ -11,12 +11,8 @@
 #include "platform/clock.h"
 #include "search/search_session.h"
 #include "search/search_thread.h"
+#include "tablebase/tablebase_probe.h"
 #include "tt/transposition_table.h"
-
-// Tablebase hits of this search: none while the probe finds no tables.
-static uint64_t tablebaseHits() {
-    return 0;
-}
 
 // The network's scores run larger than the regular evaluation's, so they are
 // shown at 60 % to keep "cp" close to a hundredth of a pawn.
@@ -94,8 +90,8 @@ void printPvLine(int depth, Score score, const Move* pv, PvBound bound) {
         std::snprintf(hashfullText, sizeof hashfullText, " hashfull %d", transpositionTable.hashfull());
     printOut("info depth %d time %lld nodes %llu score %s nps %llu%s tbhits %llu pv %s\n", depth,
              (long long)(seconds * 1000), (unsigned long long)nodes, scoreText,
-             (unsigned long long)(double(nodes) / seconds), hashfullText, (unsigned long long)tablebaseHits(),
-             pvText);
+             (unsigned long long)(double(nodes) / seconds), hashfullText,
+             (unsigned long long)tablebaseHits.load(std::memory_order_relaxed), pvText);
 
     static constexpr const char* BoundMark[3] = {"--", "FH", "FL"};
     char shortPv[40];
@@ -111,5 +107,6 @@ void printMultiPvLine(int lineNumber, int depth, Score score, const Move* pv) {
     formatPv(pv, pvText);
     printOut("info multipv %d depth %d time %lld nodes %llu score %s nps %llu tbhits %llu pv %s\n",
              lineNumber, depth, (long long)(seconds * 1000), (unsigned long long)nodes, scoreText,
-             (unsigned long long)(double(nodes) / seconds), (unsigned long long)tablebaseHits(), pvText);
+             (unsigned long long)(double(nodes) / seconds),
+             (unsigned long long)tablebaseHits.load(std::memory_order_relaxed), pvText);
 }

@@ -15,6 +15,7 @@ Position rootPosition;
 RootMove rootMoves[MAX_ROOT_MOVES + 1];
 int32_t rootMoveCount = 0;
 int32_t rootTbScore = NO_ROOT_TB_SCORE;
+bool rootInTablebase = false;
 
 int32_t drawScoreByColor[2] = {0, 0};
 int32_t tbRootCardinality = 0;

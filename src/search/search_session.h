@@ -53,6 +53,8 @@ extern int32_t rootMoveCount;
 // the printed scores show it in place of ordinary search scores.
 constexpr int32_t NO_ROOT_TB_SCORE = 2147483647;
 extern int32_t rootTbScore;
+// The root moves of this search were ranked (and filtered) by the tablebases.
+extern bool rootInTablebase;
 
 // ---- Search rules of this search ----------------------------------------------
 

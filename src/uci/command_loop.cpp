@@ -32,6 +32,7 @@
 #include "search/search_session.h"
 #include "search/search_tables.h"
 #include "search/search_thread.h"
+#include "tablebase/tablebase_registry.h"
 #include "tt/transposition_table.h"
 #include "uci/option_table.h"
 
@@ -417,6 +418,9 @@ constexpr size_t MAX_LINES_AFTER_SEARCH = 64;
 
 static std::vector<std::string> linesAfterSearch;
 
+// A "ucinewgame" during a search registers the tablebases again once it ends.
+static bool tablebasesDueAfterSearch = false;
+
 // Whether options changed since the search tables were last rebuilt; a
 // change during a search is applied at the next "go".
 static bool searchSettingsPending = false;
@@ -479,6 +483,10 @@ static void goCommand(char** tokens, int count) {
     if (searchSettingsPending) applySearchSettings();
     transpositionTable.adoptLoadedEntries(GameHistory[historyIndex].key);
     runSearch(limits);
+    if (tablebasesDueAfterSearch) {
+        tablebasesDueAfterSearch = false;
+        initTablebases(syzygyPath);
+    }
     requeueLinesAfterSearch();
 }
 
@@ -618,9 +626,14 @@ void processOneCommand() {
         goCommand(tokens, count);
     } else if (std::strcmp(command, "ucinewgame") == 0) {
         // The hash table is deliberately kept: a new game often starts from a
-        // known opening.
+        // known opening. The tablebases are registered afresh (files may have
+        // come or gone), but not under a running search that probes them.
         currentStrengthLevel = configuredStrengthLevel;
         buildRandomSeed();
+        if (searching.load())
+            tablebasesDueAfterSearch = true;
+        else
+            initTablebases(syzygyPath);
     } else if (std::strcmp(command, "setoption") == 0) {
         setOptionCommand(tokens, count, line, untouched);
     } else if (std::strcmp(command, "stop") == 0) {

@@ -15,6 +15,7 @@
 #include "search/search_session.h"
 #include "search/search_tables.h"
 #include "search/search_thread.h"
+#include "tablebase/tablebase_registry.h"
 #include "tt/hash_file.h"
 #include "tt/transposition_table.h"
 #include "uci/command_loop.h"
@@ -27,6 +28,8 @@ void installEngineHooks() {
     onHashLoad = loadHashFromFile;
     onWeightsFileChange = loadNetwork;
     onBookFileChange = reopenBook;
+    onSyzygyPathChange = [] { initTablebases(syzygyPath); };
+    largestTablebase = [] { return tbLargest; };
     processQueuedInput = processOneCommand;
     shutDownBeforeExit = shutDownEngine;
 }
@@ -46,12 +49,14 @@ void startUpEngine() {
     reopenBook();
     buildOptionTable();
     initSearchTables();
-    // Evaluation tables: weights, special material table, the KPK bitbase and
+    // Evaluation tables: weights, special material table, the KPK bitbase,
+    // then the tablebases ("SyzygyPath" is empty at start, so none yet) and
     // the thread pool for one thread (thread 0's material and pawn hash).
     // Then the transposition table and the network, in that order.
     initMaterialWeights();
     buildSpecialMaterialTable();
     buildKpkBitbase();
+    initTablebases(syzygyPath);
     resizeThreads();
     if (hashSizeMb > 0) {
         transpositionTable.resize(hashSizeMb);
