@@ -113,3 +113,7 @@ void printMultiPvLine(int lineNumber, int depth, Score score, const Move* pv) {
              lineNumber, depth, (long long)(seconds * 1000), (unsigned long long)nodes, scoreText,
              (unsigned long long)(double(nodes) / seconds), (unsigned long long)tablebaseHits(), pvText);
 }
+
+uint64_t searchTablebaseHits() {
+    return tablebaseHits();
+}

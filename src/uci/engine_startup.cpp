@@ -11,6 +11,8 @@
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
+#include "mcts/node_store.h"
+#include "mcts/tree_output.h"
 #include "search/periodic_check.h"
 #include "search/search_session.h"
 #include "search/search_tables.h"
@@ -28,6 +30,8 @@ void installEngineHooks() {
     onWeightsFileChange = loadNetwork;
     onBookFileChange = reopenBook;
     processQueuedInput = processOneCommand;
+    reportMonteCarloProgress = reportTreeProgress;
+    onMctsHashResize = resizeNodeStore;
     shutDownBeforeExit = shutDownEngine;
 }
 
@@ -53,6 +57,7 @@ void startUpEngine() {
     buildSpecialMaterialTable();
     buildKpkBitbase();
     resizeThreads();
+    resizeNodeStore(mctsHashMb);
     if (hashSizeMb > 0) {
         transpositionTable.resize(hashSizeMb);
         hashAllocatedMb = hashSizeMb;
