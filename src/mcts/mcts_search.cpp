@@ -33,10 +33,19 @@ bool storeNearlyFull() {
            mctsCapacity - MCTS_NODES_KEPT_FREE_PER_THREAD * mctsSettings.threadCount;
 }
 
+// The full-window search of the root fills the table for the leaf searches.
+// Its best move goes to the front of the root moves: a new root's children
+// follow that order, and among children the search never got round to
+// visiting again (a short search) the first one is played.
 void fillTableFromRoot(Position& root) {
     Move pv[PV_BUFFER_SIZE];
     searchThreads[root.threadIndex]->iteration = ROOT_TABLE_SEARCH_DEPTH / 2;
     windowSearch(root, -MATE_SCORE, MATE_SCORE, ROOT_TABLE_SEARCH_DEPTH, 0, pv);
+    for (int i = 1; i < rootMoveCount && pv[0] != MOVE_NONE; i++)
+        if (Move(rootMoves[i].move) == pv[0]) {
+            std::rotate(rootMoves, rootMoves + i, rootMoves + i + 1);
+            break;
+        }
 }
 
 // A fresh tree: the root and one child per root move, each valued by a
