@@ -20,4 +20,5 @@ Score leafSearchToDepth(const Position& parent, Position& child, Move m, int pli
 // (budgetSmall or budgetLarge): children later in the list (selection index
 // 2 on) get 5 % less per place, under-promotions half. The iterations stop
 // once the thread has searched that many nodes.
-Score leafSearchWithBudget(const Position& parent, Position& child, Move m, int32_t budget, int selectionIndex);
+Score leafSearchWithBudget(const Position& parent, Position& child, Move m, int32_t budget,
+                           int selectionIndex);

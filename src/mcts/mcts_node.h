@@ -52,7 +52,8 @@ inline void storeField(T& field, T value) {
 inline void addToField(double& field, double amount) {
     std::atomic_ref<double> ref(field);
     double old = ref.load(std::memory_order_relaxed);
-    while (!ref.compare_exchange_weak(old, old + amount, std::memory_order_acq_rel, std::memory_order_relaxed)) {
+    while (
+        !ref.compare_exchange_weak(old, old + amount, std::memory_order_acq_rel, std::memory_order_relaxed)) {
     }
 }
 

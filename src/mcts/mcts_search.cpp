@@ -112,7 +112,12 @@ void mctsSearch(Position& root, double targetTime, int32_t depthLimit, const Wor
 
     // Step 2. The kept subtree, or a new root.
     for (auto& excluded : rootExcluded) excluded.store(0, std::memory_order_relaxed);
-    if (!reuseTree(root, rootMoveCount)) buildNewRoot(root);
+    // The playout rate counts from here: a new root's visits by its
+    // children are no playouts.
+    if (!reuseTree(root, rootMoveCount)) {
+        buildNewRoot(root);
+        startVisits = int64_t(mctsNode(0).visits);
+    }
 
     // Steps 3 and 4. The workers join in.
     treeSearchRunning.store(true);

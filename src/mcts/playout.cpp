@@ -160,7 +160,8 @@ bool waitWhileBusy(MctsNode& child, const Position& pos) {
 // A child visited for the second or third time gets a deeper search, whose
 // value replaces its earlier estimates. Returns false (and changes nothing)
 // when another thread got there first, so the playout descends instead.
-bool refineYoungChild(MctsNode& child, const Position& pos, Position& next, int place, PlayoutResult& result) {
+bool refineYoungChild(MctsNode& child, const Position& pos, Position& next, int place,
+                      PlayoutResult& result) {
     uint64_t before = addToVisits(child, 1);
     if (before != 1 && before != 2) {
         addToVisits(child, -1);

@@ -87,7 +87,8 @@ void printSingleProgressLine(int depth, int64_t ms) {
 void printMultiPvProgressLines(int depth, int64_t ms) {
     int32_t children[MAX_ROOT_MOVES];
     int count = 0;
-    for (int32_t c = loadField(mctsNode(0).firstChild); c && count < MAX_ROOT_MOVES; c = mctsNode(c).nextSibling)
+    for (int32_t c = loadField(mctsNode(0).firstChild); c && count < MAX_ROOT_MOVES;
+         c = mctsNode(c).nextSibling)
         children[count++] = c;
     std::stable_sort(children, children + count, [](int32_t a, int32_t b) {
         return loadField(mctsNode(a).visits) > loadField(mctsNode(b).visits);
@@ -99,10 +100,10 @@ void printMultiPvProgressLines(int depth, int64_t ms) {
         char scoreText[SCORE_TEXT_SIZE], pvText[PV_TEXT_SIZE];
         formatScore(childScore(children[k]), scoreText, PV_EXACT);
         formatPv(line, pvText);
-        printOut("info multipv %d depth %d seldepth %d time %lld nodes %d nps %lld score %s tbhits %llu pv %s\n",
-                 k + 1, depth, mctsSelDepth.load(), (long long)ms, nodes,
-                 (long long)(int64_t(nodes) * 1000 / ms), scoreText, (unsigned long long)searchTablebaseHits(),
-                 pvText);
+        printOut(
+            "info multipv %d depth %d seldepth %d time %lld nodes %d nps %lld score %s tbhits %llu pv %s\n",
+            k + 1, depth, mctsSelDepth.load(), (long long)ms, nodes, (long long)(int64_t(nodes) * 1000 / ms),
+            scoreText, (unsigned long long)searchTablebaseHits(), pvText);
     }
 }
 
@@ -145,6 +146,10 @@ void finishTreeSearch() {
         ponderMoveText[0] = '\0';
     resultMove = line[0];
     resultScore = childScore(best);
+    // The playout rate goes to the log, for tuning the leaf budgets.
+    int64_t playouts = int64_t(loadField(mctsNode(0).visits)) - startVisits;
+    logLine("playouts: %lld in %.3f s, %d nodes\n", (long long)playouts, elapsedSeconds() - searchStartTime,
+            nodeCount());
     if (quietSearch) return;
 
     int32_t nodes = nodeCount();
@@ -154,6 +159,7 @@ void finishTreeSearch() {
     formatPv(line, pvText);
     printOut("info nodes %d\n", nodes);
     printOut("info depth %d seldepth %d time %lld nodes %d nps %lld score %s tbhits %llu hashfull %d pv %s\n",
-             treeDepth(nodes), mctsSelDepth.load(), (long long)ms, nodes, (long long)(int64_t(nodes) * 1000 / ms),
-             scoreText, (unsigned long long)searchTablebaseHits(), transpositionTable.hashfull(), pvText);
+             treeDepth(nodes), mctsSelDepth.load(), (long long)ms, nodes,
+             (long long)(int64_t(nodes) * 1000 / ms), scoreText, (unsigned long long)searchTablebaseHits(),
+             transpositionTable.hashfull(), pvText);
 }

@@ -43,7 +43,8 @@ bool reuseTree(const Position& root, int rootMoveCount) {
     startVisits = 0;
     if (mctsNodeCount.load() == 0) return false;
     int32_t found = findGrandchild(root.key);
-    if (!found || !worthKeeping(mctsNode(found)) || childCount(mctsNode(found)) != rootMoveCount) return false;
+    if (!found || !worthKeeping(mctsNode(found)) || childCount(mctsNode(found)) != rootMoveCount)
+        return false;
 
     std::vector<int32_t> kept{found};
     for (size_t i = 0; i < kept.size(); i++)

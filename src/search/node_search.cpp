@@ -1155,7 +1155,8 @@ Score windowSearch(Position& pos, Score alpha, Score beta, int depth, int ply, M
     if (stopped(thread)) return 0;
 
     // Step 9. History updates; the quiet moves learn from nearer the window.
-    if (bestMove != MOVE_NONE) learnFromBestMove(pos, bestMove, tried, depth, inCheck, alpha - QUIET_LEARN_MARGIN);
+    if (bestMove != MOVE_NONE)
+        learnFromBestMove(pos, bestMove, tried, depth, inCheck, alpha - QUIET_LEARN_MARGIN);
 
     // Step 10. No legal move: mate or stalemate.
     if (moveCount == 0) return noMoveResult(pos, pos.key, inCheck, ply, depth, storedEval, 1);
@@ -1166,6 +1167,7 @@ Score windowSearch(Position& pos, Score alpha, Score beta, int depth, int ply, M
     else if (bestValue < beta)
         transpositionTable.storeExact(pos.key, depth, toTable(bestValue, ply), bestMove, storedEval, 1);
     else
-        transpositionTable.storeLowerBound(pos.key, depth - 2, toTable(bestValue, ply), bestMove, storedEval, 1);
+        transpositionTable.storeLowerBound(pos.key, depth - 2, toTable(bestValue, ply), bestMove, storedEval,
+                                           1);
     return bestValue;
 }

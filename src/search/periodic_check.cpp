@@ -48,7 +48,8 @@ bool periodicCheck() {
     if (now > nextReportTime) {
         nextReportTime = now + REPORT_INTERVAL;
         bool treeReported = mctsActive && reportMonteCarloProgress && reportMonteCarloProgress();
-        if (!treeReported && !quietSearch) printOut("info nodes %llu\n", (unsigned long long)totalSearchNodes());
+        if (!treeReported && !quietSearch)
+            printOut("info nodes %llu\n", (unsigned long long)totalSearchNodes());
     }
     return false;
 }

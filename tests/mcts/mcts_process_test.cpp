@@ -21,8 +21,9 @@ constexpr int SEARCH_TIMEOUT_MS = EngineProcess::SEARCH_TIMEOUT_MS;
 constexpr const char* ROOK_ENDING = "3r4/5pk1/6p1/8/8/6P1/5PK1/3R4 w - - 0 1";
 
 // A tree search is under way: one of its progress lines.
-const std::regex PROGRESS_LINE("info depth ([0-9]+) seldepth [0-9]+ time [1-9][0-9]* score cp -?[0-9]+ "
-                               "nodes ([0-9]+) nps [0-9]+ pv [a-h1-8qrbn ]+");
+const std::regex PROGRESS_LINE(
+    "info depth ([0-9]+) seldepth [0-9]+ time [1-9][0-9]* score cp -?[0-9]+ "
+    "nodes ([0-9]+) nps [0-9]+ pv [a-h1-8qrbn ]+");
 
 class MctsEngine : public ::testing::Test {
   protected:
@@ -73,9 +74,10 @@ TEST_F(MctsEngine, DepthLimitEndsTheSearchOnceTheTreeIsLargeEnough) {
     EXPECT_GE(std::stol(m[2].str()), 110);
     EXPECT_GE(treeNodes(lines), 110);
     const std::string& result = lines[lines.size() - 2];
-    EXPECT_TRUE(std::regex_match(result, std::regex("info depth 1[0-9] seldepth [0-9]+ time [1-9][0-9]* nodes "
-                                                    "[0-9]+ nps [0-9]+ score cp -?[0-9]+ tbhits 0 hashfull "
-                                                    "[0-9]+ pv [a-h1-8qrbn ]+")))
+    EXPECT_TRUE(
+        std::regex_match(result, std::regex("info depth 1[0-9] seldepth [0-9]+ time [1-9][0-9]* nodes "
+                                            "[0-9]+ nps [0-9]+ score cp -?[0-9]+ tbhits 0 hashfull "
+                                            "[0-9]+ pv [a-h1-8qrbn ]+")))
         << result;
     std::string best = lines.back();
     EXPECT_NE(best.find(" ponder "), std::string::npos) << best;

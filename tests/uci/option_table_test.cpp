@@ -385,7 +385,8 @@ TEST_F(OptionTableTest, MctsHashRebuildsOnlyForPositiveSizes) {
 // store that stays.
 TEST_F(OptionTableTest, MctsHashRefusesASizeThatCannotBeAllocated) {
     set("MCTS Hash", "64");
-    EXPECT_EQ(set("MCTS Hash", "8192"), "info string MCTS Hash of 8192 meg cannot be allocated, keeping 64 meg\n");
+    EXPECT_EQ(set("MCTS Hash", "8192"),
+              "info string MCTS Hash of 8192 meg cannot be allocated, keeping 64 meg\n");
     EXPECT_EQ(mctsHashMb, 64);
 }
 
