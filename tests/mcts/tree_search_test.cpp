@@ -1,9 +1,13 @@
 // The Monte-Carlo tree in process: the value conversion, the exploration
 // constants, the node store's limits, playouts on one-node trees (the first
-// three visits, mate, stalemate, a material draw) and tree reuse.
+// three visits, mate, stalemate, a material draw), tree reuse and the
+// progress report.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <regex>
+#include <string>
 
 #include "../board/board_test_util.h"
 #include "../search/search_test_setup.h"
@@ -13,8 +17,10 @@
 #include "mcts/mcts_session.h"
 #include "mcts/node_store.h"
 #include "mcts/playout.h"
+#include "mcts/tree_output.h"
 #include "mcts/tree_reuse.h"
 #include "mcts/win_probability.h"
+#include "platform/clock.h"
 #include "platform/system_memory.h"
 #include "search/root_search.h"
 #include "search/search_session.h"
@@ -332,6 +338,88 @@ TEST(MctsTreeReuse, StartsAfreshWhenNothingWorthKeepingIsFound) {
     root.key = REPLY_KEY;
     EXPECT_FALSE(reuseTree(root, 2));
     clearTree();
+}
+
+// ---------------------------------------------------------------------------
+// The progress report
+
+// A root with three children: d2d4 most visited (value 0.7, reply d7d5),
+// e2e4 next (0.6), g1f3 last (0.5); 200 nodes in use, which shows as depth
+// trunc(ln 200 * 2.1276) = 11. Values show as scores at 60 %: 0.7 is 94,
+// shown 56; 0.6 is 42, shown 25.
+class MctsReport : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(resizeNodeStore(32));
+        struct Child {
+            Move move;
+            uint64_t visits;
+            double value;
+        };
+        const Child children[] = {{encodeMove(E2, E4), 10, 0.6},
+                                  {encodeMove(D2, D4), 30, 0.7},
+                                  {encodeMove(G1, F3), 5, 0.5},
+                                  {encodeMove(D7, D5), 20, 0.3}};
+        mctsNode(0) = MctsNode{};
+        mctsNode(0).visits = 48;
+        for (int i = 0; i < 4; i++) {
+            MctsNode& node = mctsNode(i + 1);
+            node = MctsNode{};
+            node.move = children[i].move;
+            node.visits = children[i].visits;
+            node.valueSum = children[i].value * double(children[i].visits);
+        }
+        link(0, {1, 2, 3});
+        link(2, {4});
+        mctsNodeCount.store(200);
+        searchStartTime = elapsedSeconds();
+        searchThreads[0]->stop.store(false);
+        treeSearchRunning.store(true);
+        useRegularEval = false;
+    }
+
+    void TearDown() override {
+        treeSearchRunning.store(false);
+        searchThreads[0]->stop.store(false);
+        multiPV = 1;
+        mctsDepthLimit = 99;
+        clearTree();
+    }
+
+    static std::string report() {
+        testing::internal::CaptureStdout();
+        EXPECT_TRUE(reportTreeProgress());
+        return testing::internal::GetCapturedStdout();
+    }
+};
+
+TEST_F(MctsReport, OneLineShowsTheBestValueAndTheMostVisitedLine) {
+    EXPECT_TRUE(
+        std::regex_match(report(), std::regex("info depth 11 seldepth [0-9]+ time [1-9][0-9]* score cp 56 "
+                                              "nodes 200 nps [0-9]+ pv d2d4 d7d5\n")));
+}
+
+TEST_F(MctsReport, MultiPvShowsTheRootChildrenByVisits) {
+    multiPV = 2;
+    EXPECT_TRUE(std::regex_match(
+        report(), std::regex("info multipv 1 depth 11 seldepth [0-9]+ time [1-9][0-9]* nodes 200 "
+                             "nps [0-9]+ score cp 56 tbhits 0 pv d2d4 d7d5\n"
+                             "info multipv 2 depth 11 seldepth [0-9]+ time [1-9][0-9]* nodes 200 "
+                             "nps [0-9]+ score cp 25 tbhits 0 pv e2e4\n")));
+    multiPV = 5;  // more lines than root children: one line per child
+    std::string lines = report();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), '\n'), 3);
+}
+
+// The depth given with "go" ends the search at the first report that shows it.
+TEST_F(MctsReport, StopsTheSearchOnceTheShownDepthReachesTheLimit) {
+    for (int limit : {12, 11}) {
+        mctsDepthLimit = limit;
+        report();
+        EXPECT_EQ(searchThreads[0]->stop.load(), limit <= 11) << limit;
+    }
+    treeSearchRunning.store(false);
+    EXPECT_FALSE(reportTreeProgress());
 }
 
 }  // namespace
