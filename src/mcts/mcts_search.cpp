@@ -104,9 +104,10 @@ int mctsThreadCount() {
 void mctsSearch(Position& root, double targetTime, int32_t depthLimit, const WorkerControl& workers) {
     SearchThread& main = *searchThreads[0];
 
-    // Step 1. The table, and the constants of this search.
-    fillTableFromRoot(root);
+    // Step 1. The table, and the constants of this search. No root move
+    // list is walked, so the time rule for the first root move never applies.
     currentRootMoveNumber = 0;
+    fillTableFromRoot(root);
     setMctsSession(mctsThreadCount(), targetTime, depthLimit);
     preparePlayoutStacks(mctsSettings.threadCount);
 
