@@ -321,7 +321,7 @@ PlayoutResult playout(int32_t index, Position& pos, int ply) {
 
 bool playRootPlayout(Position& root) {
     PlayoutResult result = playout(0, root, 0);
-    if (!result.valid || stopped(root)) return false;
+    if (!result.valid) return false;
     MctsNode& node = mctsNode(0);
     addToField(node.valueSum, result.value);
     addToField(node.playouts, 1.0);
