@@ -18,6 +18,7 @@
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
 #include "mcts/mcts_search.h"
+#include "mcts/node_store.h"
 #include "mcts/tree_output.h"
 #include "platform/clock.h"
 #include "platform/threads.h"
@@ -141,12 +142,15 @@ static void applySearchMode() {
 }
 
 // The tree search needs a choice to make and enough material to be worth
-// it: at least two root moves and seven pieces, kings included. Otherwise
-// this search is alpha-beta, with its own tables.
+// it: at least two root moves and seven pieces, kings included (and a node
+// store, made by the first tree search). Otherwise this search is
+// alpha-beta, with its own tables.
 constexpr int MONTE_CARLO_MIN_PIECES = 7;
 
 static bool monteCarloChosen(const Position& root) {
-    if (useMCTS && rootMoveCount >= 2 && root.pieceCount >= MONTE_CARLO_MIN_PIECES) return true;
+    if (useMCTS && rootMoveCount >= 2 && root.pieceCount >= MONTE_CARLO_MIN_PIECES &&
+        ensureNodeStore(mctsHashMb))
+        return true;
     mctsActive = false;
     matchSearchTablesToMode(false);
     return false;

@@ -41,6 +41,13 @@ bool resizeNodeStore(int megabytes) {
     return true;
 }
 
+bool ensureNodeStore(int megabytes) {
+    if (mctsNodes) return true;
+    for (int mb = megabytes; mb >= 1; mb /= 2)
+        if (resizeNodeStore(mb)) return true;
+    return false;
+}
+
 int32_t takeNodes(int count) {
     int32_t last = mctsNodeCount.load(std::memory_order_relaxed);
     do {

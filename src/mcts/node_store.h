@@ -1,8 +1,9 @@
 // The Monte-Carlo node store: one array of nodes shared by all playout
 // threads, sized by "MCTS Hash" (16384 nodes per megabyte). Node 0 is the
 // root; new nodes are handed out in blocks from the end of the used part and
-// are never freed during a search. The store lives for the process and is
-// replaced only when the option changes, never during a search.
+// are never freed during a search. The store is made by the first search
+// that needs it, lives for the process and is replaced only when the option
+// changes, never during a search.
 #pragma once
 
 #include <atomic>
@@ -22,6 +23,13 @@ extern std::atomic<int32_t> mctsNodeCount;
 // cannot provide is refused: the old store (and its tree) stays and false is
 // returned.
 bool resizeNodeStore(int megabytes);
+
+// Makes sure there is a store: the first Monte-Carlo search of the run
+// builds one of `megabytes` MB, halving the size until the machine can give
+// it, so that a run without tree searches never pays for one (an
+// instrumented build fills the shadow of every allocated byte). False only
+// when not even a megabyte can be had.
+bool ensureNodeStore(int megabytes);
 
 // Hands out `count` consecutive nodes and returns the index of the first, or
 // 0 when the store has no room for them (then nothing is taken: the store

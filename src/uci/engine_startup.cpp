@@ -56,8 +56,8 @@ void startUpEngine() {
     initMaterialWeights();
     buildSpecialMaterialTable();
     buildKpkBitbase();
+    // The Monte-Carlo node store waits for the first tree search.
     resizeThreads();
-    resizeNodeStore(mctsHashMb);
     if (hashSizeMb > 0) {
         transpositionTable.resize(hashSizeMb);
         hashAllocatedMb = hashSizeMb;
