@@ -17,6 +17,9 @@
 #include "core/output.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
+#include "mcts/mcts_search.h"
+#include "mcts/node_store.h"
+#include "mcts/tree_output.h"
 #include "platform/clock.h"
 #include "platform/threads.h"
 #include "search/history.h"
@@ -131,14 +134,29 @@ static void setLazyMargin(Position& root) {
 }
 
 // The history parameters follow the previous search's mode (Monte-Carlo
-// searches leave lower histories behind). The Monte-Carlo search hooks in
-// here and at the choice of search below; until it exists every search is
-// alpha-beta.
+// searches leave lower histories behind). Then the mode of this search, as
+// "Use MCTS" asks; the choice of search may still fall back to alpha-beta
+// (monteCarloChosen).
 static void applySearchMode() {
     historyPruneThreshold = mctsActive ? 19000 : 24000;
     historyOffset = mctsActive ? HISTORY_OFFSET_AFTER_MCTS : HISTORY_OFFSET_DEFAULT;
+    mctsActive = useMCTS != 0;
+    matchSearchTablesToMode(mctsActive);
+}
+
+// The tree search needs a choice to make and enough material to be worth
+// it: at least two root moves and seven pieces, kings included (and a node
+// store, made by the first tree search). Otherwise this search is
+// alpha-beta, with its own tables.
+constexpr int MONTE_CARLO_MIN_PIECES = 7;
+
+static bool monteCarloChosen(const Position& root) {
+    if (useMCTS && rootMoveCount >= 2 && root.pieceCount >= MONTE_CARLO_MIN_PIECES &&
+        ensureNodeStore(mctsHashMb))
+        return true;
     mctsActive = false;
     matchSearchTablesToMode(false);
+    return false;
 }
 
 // Thread 0 starts every search with fresh killers and counter moves; its
@@ -245,15 +263,19 @@ static void printIterationLine(int iteration) {
 }
 
 // The last lines of a search, in one write so no other output can come
-// between "info time" and "bestmove".
-static void printResult() {
+// between "info time" and "bestmove". The tree search has printed its own
+// totals and answers with "bestmove" alone.
+static void printResult(bool withTotals) {
     double seconds = searchElapsedSeconds();
     uint64_t nodes = totalSearchNodes();
     char ponderPart[16] = "";
     if (ponderMoveText[0]) std::snprintf(ponderPart, sizeof ponderPart, " ponder %s", ponderMoveText);
-    printOut("info time %lld nodes %llu nps %llu\nbestmove %s%s\n", (long long)(seconds * 1000),
-             (unsigned long long)nodes, (unsigned long long)(double(nodes) / seconds), bestMoveText,
-             ponderPart);
+    if (withTotals)
+        printOut("info time %lld nodes %llu nps %llu\nbestmove %s%s\n", (long long)(seconds * 1000),
+                 (unsigned long long)nodes, (unsigned long long)(double(nodes) / seconds), bestMoveText,
+                 ponderPart);
+    else
+        printOut("bestmove %s%s\n", bestMoveText, ponderPart);
     logLine("bestmove: %s\n", bestMoveText);
     if (ponderMoveText[0]) logLine("ponder: %s\n", ponderMoveText);
 }
@@ -299,6 +321,30 @@ static void waitForPonderhitOrStop(bool infinite) {
         if (quitRequested.load()) stopAllThreads();
         sleepMilliseconds(1);
     }
+}
+
+// ---------------------------------------------------------------------------
+// The Monte-Carlo search
+
+// A book move is played as in the alpha-beta search. Otherwise the tree
+// search runs to the target time at most, its stop rules permitting; a stop
+// that it raised itself (depth, early stop, full store) does not end the
+// wait of a ponder or infinite search, only "stop" or "ponderhit" do.
+static void thinkMonteCarlo(Position& root, double targetTime, int32_t depthLimit, bool infinite) {
+    SearchThread& main = *searchThreads[0];
+    Move bookMove = infinite ? MOVE_NONE : probeBook(root);
+    if (bookMove) {
+        moveToText(bookMove, bestMoveText);
+        printOut("info book move is %s\n", bestMoveText);
+    } else {
+        hardLimit = std::min(hardLimit, searchStartTime + targetTime);
+        mctsSearch(root, targetTime, depthLimit, {startWorkers, finishWorkerSearch});
+        quitIfRequested();
+        finishTreeSearch();
+        if (!stopRequested.load()) main.stop.store(false);
+    }
+    waitForPonderhitOrStop(infinite);
+    if (!quietSearch) printResult(false);
 }
 
 // ---------------------------------------------------------------------------
@@ -422,6 +468,12 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     main.nodes.store(0);
     main.stop.store(false);
     Position& searchRoot = prepareThreadRoot(main, rootPosition, rootMoves);
+    if (monteCarloChosen(searchRoot)) {
+        thinkMonteCarlo(searchRoot, targetTime, depthLimit, infinite);
+        searching.store(0);
+        main.iteration = 0;
+        return;
+    }
     startWorkers();
     iterate(searchRoot, targetTime, depthLimit, infinite);
     finishWorkerSearch();
@@ -437,7 +489,7 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
 
     waitForPonderhitOrStop(infinite);
     takePonderMoveFromTable(rootPosition);
-    if (!quietSearch) printResult();
+    if (!quietSearch) printResult(true);
     searching.store(0);
     main.iteration = 0;
 }

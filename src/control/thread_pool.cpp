@@ -7,6 +7,8 @@
 #include "control/think.h"
 #include "core/options.h"
 #include "eval/eval_hash_tables.h"
+#include "mcts/mcts_search.h"
+#include "mcts/mcts_session.h"
 #include "platform/processor_topology.h"
 #include "platform/threads.h"
 #include "search/root_search.h"
@@ -84,11 +86,18 @@ void bindWorkerToNode(int index) {
 // One search on worker `thread`: its own copy of the root and root moves,
 // fresh killers and counter moves, then iterative deepening until thread 0
 // raises the stop flag, a mate score is found or iteration 99 is done.
-// Workers do not watch the clock: thread 0 alone ends the search.
+// Workers do not watch the clock: thread 0 alone ends the search. In a
+// Monte-Carlo search the odd-numbered workers run playouts instead, and
+// workers beyond the tree search's thread limit sit it out.
 void searchAsWorker(SearchThread& thread) {
+    if (mctsActive && thread.index >= MCTS_MAX_THREADS) return;
     Position& root = prepareThreadRoot(thread, rootPosition, rootMoves);
     std::memset(thread.history.killerMoves, 0, sizeof thread.history.killerMoves);
     std::memset(thread.history.counterMoves, 0, sizeof thread.history.counterMoves);
+    if (mctsActive && thread.index % 2 == 1) {
+        runWorkerPlayouts(root);
+        return;
+    }
     RootSearchState& state = rootSearchState(thread.index);
     state.iterationScore[0] = -SCORE_NONE;
     state.iterationScore[1] = state.iterationScore[0];

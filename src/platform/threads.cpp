@@ -27,3 +27,7 @@ void WakeSignal::wait() {
 void sleepMilliseconds(int milliseconds) {
     std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
+
+void yieldThread() {
+    std::this_thread::yield();
+}

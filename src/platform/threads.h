@@ -43,3 +43,6 @@ class WakeSignal {
 };
 
 void sleepMilliseconds(int milliseconds);
+
+// Lets another thread run before the caller goes on (a short busy wait).
+void yieldThread();

@@ -1017,3 +1017,157 @@ Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move 
         transpositionTable.storeLowerBound(key, d, toTable(bestValue, ply), bestMove, storedEval, tt.pvNode);
     return bestValue;
 }
+
+// The full-window search of the Monte-Carlo leaves (and of the root before a
+// Monte-Carlo search). Its value becomes a win probability in the tree, so
+// it trades the selective rules of searchPV for a steadier result: table
+// cut-offs are taken, but no move is pruned, no internal reduction or
+// singular extension is made, and late moves are reduced more plainly.
+Score windowSearch(Position& pos, Score alpha, Score beta, int depth, int ply, Move* pv) {
+    SearchThread& thread = *searchThreads[pos.threadIndex];
+    HistoryTable& history = *pos.history;
+
+    // Step 1. This ply's killers.
+    const Move killer1 = history.killerMoves[ply][0];
+    const Move killer2 = history.killerMoves[ply][1];
+
+    // Step 2. The common start, as in the other node searches.
+    Score entryValue;
+    if (settledOnEntry(pos, thread, alpha, beta, depth, ply, pv, entryValue)) return entryValue;
+
+    // Step 3. Table probe: a final entry, or a result at least as deep that
+    // settles the window, ends the node (not near the fifty-move limit).
+    const bool inCheck = pos.checkers != 0;
+    const TableInfo tt = probeTable(pos.key, ply);
+    if (tt.final) return tt.score;
+    if (tt.hasResult && tt.depth >= depth && pos.rule50 < TABLE_CUTOFF_RULE50_LIMIT &&
+        (tt.kind == BOUND_EXACT || ((tt.kind & BOUND_LOWER) && tt.score >= beta) ||
+         ((tt.kind & BOUND_UPPER) && tt.score <= alpha)))
+        return tt.score;
+
+    // Step 4. Tablebases.
+    Score tbScore;
+    if (settledByTablebases(pos, depth, ply, tbScore)) return tbScore;
+
+    // Step 5. Static evaluation (none in check).
+    int16_t storedEval = EVAL_NONE;
+    if (!inCheck) storedEval = evaluateNode(pos, tt, pos.key, -FULL_WINDOW, FULL_WINDOW, 1);
+
+    // Step 6. Killers two plies on start empty; the counter move.
+    history.killerMoves[ply + 2][0] = history.killerMoves[ply + 2][1] = MOVE_NONE;
+    const Move counter = counterMoveOf(pos);
+
+    // Step 7. The move loop over every move of the picker.
+    MovePicker picker;
+    startPicker(picker, pos, (inCheck ? PICK_EVASIONS : PICK_MAIN) + (tt.move ? 0 : 1), tt.move, killer1,
+                killer2, counter);
+    Position& child = thread.plyStack[ply + 1];
+    Move childPv[PV_BUFFER_SIZE];
+    TriedMoves tried;
+    const Score alphaIn = alpha;
+    Score bestValue = NO_VALUE;
+    Move bestMove = MOVE_NONE;
+    int movesPicked = 0, moveCount = 0;
+
+    while (Move m = nextMove(picker)) {
+        movesPicked++;
+        const bool winningCapture = isWinningCaptureStage(picker);
+        const bool losingCapture = picker.lastStage == STAGE_DEFERRED_CAPTURES;
+        const int moveNumber = std::min(movesPicked, REDUCTION_MOVES - 1);
+
+        // Loop step 1. Under-promotions only deep in the tree.
+        if (skippedUnderPromotion(m, depth)) continue;
+        const bool tactical = isTacticalMove(pos, m);
+        const bool checks = givesCheck(pos, m);
+
+        // Loop step 2. Make the move and remember it for the history updates.
+        if (!makeChild(pos, child, m)) continue;
+        moveCount++;
+        if (!inCheck) tried.remember(m, tactical);
+
+        Score v;
+        childPv[0] = MOVE_NONE;
+        // Loop step 3. Draws by repetition (twice near the root) or the fifty-move rule.
+        if (quietChildDrawn(child, tactical, ply)) {
+            v = drawnMoveScore(pos);
+        } else {
+            // Loop step 4. Extensions: checks that do not simply lose the
+            // checking piece, and captures into a pawn endgame.
+            int extension = 0;
+            if (ply < 2 * thread.iteration) {
+                if (checks && (m == tt.move || !seeBad(pos, m))) extension = 2;
+                if (entersPawnEndgame(child)) extension = 4;
+            }
+            const int newDepth = depth + extension;
+            pos.statScore = moveStatScore(m, tt.move, inCheck, winningCapture, losingCapture);
+
+            // Loop step 5. The first move and shallow ones get the full
+            // window; later ones a null window first, reduced where allowed.
+            if (moveCount == 1 || newDepth < 4) {
+                v = -searchPV(child, -beta, -alpha, newDepth - 2, ply + 1, childPv);
+            } else {
+                int reduction = 0;
+                if (useLMR && newDepth >= LMR_MIN_DEPTH && !winningCapture) {
+                    reduction = reductionTableFloor[1][std::min(depth, REDUCTION_DEPTHS - 1)][moveNumber];
+                    if (tactical) {
+                        reduction -= 4;
+                    } else {
+                        if (isKillerOrCounter(m, killer1, killer2, counter) || isAdvancedPawnMove(pos, m))
+                            reduction -= 2;
+                        pos.statScore = quietStatScore(pos, m);
+                        reduction -= historyReduction(pos.statScore);
+                        if (pos.phase > THREAT_PHASE && pieceUnderThreat(pos, m)) reduction -= 2;
+                    }
+                    // Whole plies only.
+                    if (reduction > 2 && (reduction & 1)) reduction--;
+                    reduction = std::max(reduction, 0);
+                }
+                v = searchReducedThenFull(child, alpha, newDepth, reduction, ply, childPv, true);
+                if (v > alpha) v = -searchPV(child, -beta, -alpha, newDepth - 2, ply + 1, childPv);
+            }
+        }
+
+        // Loop step 6. A stop discards everything.
+        if (stopped(thread)) return 0;
+
+        // Loop step 7. A quiet first move that fails low loses continuation history at once.
+        if (moveCount == 1 && !tactical && v <= alpha && !inCheck) punishContinuation(pos, m, depth);
+
+        // Loop step 8. New best move; at ply 1 the line is kept even when it fails low.
+        if (v > bestValue) {
+            bestValue = v;
+            if (ply == 1) copyPv(pv, m, childPv);
+            if (v > alpha) {
+                bestMove = m;
+                copyPv(pv, m, childPv);
+                if (v < beta) {
+                    alpha = v;
+                    transpositionTable.storeLowerBound(pos.key, depth - 2, toTable(v, ply), m, storedEval, 1);
+                } else {
+                    if (!tactical) updateQuietCutoff(pos, ply, m);
+                    break;
+                }
+            }
+        }
+    }
+
+    // Step 8. A stop discards the node.
+    if (stopped(thread)) return 0;
+
+    // Step 9. History updates; the quiet moves learn from nearer the window.
+    if (bestMove != MOVE_NONE)
+        learnFromBestMove(pos, bestMove, tried, depth, inCheck, alpha - QUIET_LEARN_MARGIN);
+
+    // Step 10. No legal move: mate or stalemate.
+    if (moveCount == 0) return noMoveResult(pos, pos.key, inCheck, ply, depth, storedEval, 1);
+
+    // Step 11. Store and return.
+    if (bestValue <= alphaIn)
+        transpositionTable.storeUpperBound(pos.key, depth, toTable(bestValue, ply), storedEval, 1);
+    else if (bestValue < beta)
+        transpositionTable.storeExact(pos.key, depth, toTable(bestValue, ply), bestMove, storedEval, 1);
+    else
+        transpositionTable.storeLowerBound(pos.key, depth - 2, toTable(bestValue, ply), bestMove, storedEval,
+                                           1);
+    return bestValue;
+}

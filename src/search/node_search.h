@@ -24,3 +24,10 @@ Score searchPV(Position& pos, Score alpha, Score beta, int depth, int ply, Move*
 // it. Returns 0 when the search is stopped.
 Score searchNonPV(Position& pos, Score beta, int depth, int ply, Move* pv, Move excludedMove, bool noNull,
                   bool cutNode, int parentReduction);
+
+// The full-window search that values the leaves of the Monte-Carlo tree
+// (and the root once before a Monte-Carlo search): like searchPV, but it
+// takes table cut-offs, prunes no move, makes no internal reduction or
+// singular extension and reduces late moves by simpler rules. Fills pv;
+// returns 0 when the search is stopped.
+Score windowSearch(Position& pos, Score alpha, Score beta, int depth, int ply, Move* pv);

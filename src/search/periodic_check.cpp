@@ -10,6 +10,7 @@
 #include "search/search_thread.h"
 
 void (*processQueuedInput)() = nullptr;
+bool (*reportMonteCarloProgress)() = nullptr;
 
 // Reading the clock and the input queue costs far more than a node, so the
 // body runs once per 512 calls.
@@ -46,7 +47,9 @@ bool periodicCheck() {
     }
     if (now > nextReportTime) {
         nextReportTime = now + REPORT_INTERVAL;
-        if (!quietSearch) printOut("info nodes %llu\n", (unsigned long long)totalSearchNodes());
+        bool treeReported = mctsActive && reportMonteCarloProgress && reportMonteCarloProgress();
+        if (!treeReported && !quietSearch)
+            printOut("info nodes %llu\n", (unsigned long long)totalSearchNodes());
     }
     return false;
 }

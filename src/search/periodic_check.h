@@ -8,7 +8,13 @@
 // only watches its limits.
 extern void (*processQueuedInput)();
 
-// Called by the root, node and quiescence searches of thread 0. Only every
+// Prints the progress report of a running Monte-Carlo search (and applies
+// its depth limit); false when no tree search runs. The command loop
+// registers it at start-up; while it is null every report is a node count.
+extern bool (*reportMonteCarloProgress)();
+
+// Called by the root, node and quiescence searches and the playouts of
+// thread 0. Only every
 // 512th call does any work; the others cost one counter increment. Returns
 // true when the calling search must stop.
 bool periodicCheck();

@@ -110,3 +110,7 @@ void printMultiPvLine(int lineNumber, int depth, Score score, const Move* pv) {
              (unsigned long long)(double(nodes) / seconds),
              (unsigned long long)tablebaseHits.load(std::memory_order_relaxed), pvText);
 }
+
+uint64_t searchTablebaseHits() {
+    return tablebaseHits.load(std::memory_order_relaxed);
+}

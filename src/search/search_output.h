@@ -40,3 +40,6 @@ void printPvLine(int depth, Score score, const Move* pv, PvBound bound);
 
 // "info multipv N depth ... pv ..." for one line of a multi-PV iteration.
 void printMultiPvLine(int lineNumber, int depth, Score score, const Move* pv);
+
+// Tablebase hits of the running search, for other reports.
+uint64_t searchTablebaseHits();

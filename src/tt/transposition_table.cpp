@@ -5,13 +5,10 @@
 #include <cstring>
 #include <type_traits>
 
-#if defined(__unix__)
-#include <unistd.h>
-#endif
-
 #include "core/options.h"
 #include "core/output.h"
 #include "platform/large_pages.h"
+#include "platform/system_memory.h"
 #include "platform/threads.h"
 
 TranspositionTable transpositionTable;
@@ -25,16 +22,6 @@ constexpr uint64_t CLUSTERS_PER_MEGABYTE = (uint64_t(1) << 20) / sizeof(TTCluste
 // plies are rare and all look alike to the replacement rules.
 int8_t storedDepth(int depth) {
     return int8_t(std::clamp(depth, -128, 127));
-}
-
-// Bytes of memory the machine has, or 0 when the system does not say.
-uint64_t physicalMemoryBytes() {
-#if defined(_SC_PHYS_PAGES) && defined(_SC_PAGESIZE)
-    long pages = sysconf(_SC_PHYS_PAGES);
-    long pageSize = sysconf(_SC_PAGESIZE);
-    if (pages > 0 && pageSize > 0) return uint64_t(pages) * uint64_t(pageSize);
-#endif
-    return 0;
 }
 
 // A block of zero bytes with room for `count` clusters, or null. `clusters`

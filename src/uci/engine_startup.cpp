@@ -11,6 +11,8 @@
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
 #include "eval/special_material.h"
+#include "mcts/node_store.h"
+#include "mcts/tree_output.h"
 #include "search/periodic_check.h"
 #include "search/search_session.h"
 #include "search/search_tables.h"
@@ -31,6 +33,8 @@ void installEngineHooks() {
     onSyzygyPathChange = [] { initTablebases(syzygyPath); };
     largestTablebase = [] { return tbLargest; };
     processQueuedInput = processOneCommand;
+    reportMonteCarloProgress = reportTreeProgress;
+    onMctsHashResize = resizeNodeStore;
     shutDownBeforeExit = shutDownEngine;
 }
 
@@ -57,6 +61,7 @@ void startUpEngine() {
     buildSpecialMaterialTable();
     buildKpkBitbase();
     initTablebases(syzygyPath);
+    // The Monte-Carlo node store waits for the first tree search.
     resizeThreads();
     if (hashSizeMb > 0) {
         transpositionTable.resize(hashSizeMb);

@@ -22,7 +22,7 @@ void (*onHashLoad)() = nullptr;
 void (*onBookFileChange)() = nullptr;
 void (*onSyzygyPathChange)() = nullptr;
 int (*largestTablebase)() = nullptr;
-void (*onMctsHashResize)(int mb) = nullptr;
+bool (*onMctsHashResize)(int mb) = nullptr;
 void (*onWeightsFileChange)() = nullptr;
 
 int32_t hashAllocatedMb = 0;
@@ -111,12 +111,15 @@ void setSyzygyProbeLimit(int32_t limit, const std::string&) {
     reportProbeLimit();
 }
 
+// A size the machine cannot provide keeps the old store, and the option
+// keeps its old value with it.
 void setMctsHash(int32_t mb, const std::string&) {
-    mctsHashMb = mb;
-    if (mb > 0) {
-        if (onMctsHashResize) onMctsHashResize(mb);
-        printOut("info string MCTS Hash table size is now %d meg\n", mb);
+    if (mb > 0 && onMctsHashResize && !onMctsHashResize(mb)) {
+        printOut("info string MCTS Hash of %d meg cannot be allocated, keeping %d meg\n", mb, mctsHashMb);
+        return;
     }
+    mctsHashMb = mb;
+    if (mb > 0) printOut("info string MCTS Hash table size is now %d meg\n", mb);
 }
 
 // "<empty>", the listed default that front-ends echo back, means no file.

@@ -37,7 +37,7 @@ extern void (*onHashLoad)();              // read the table from "Hash File Name
 extern void (*onBookFileChange)();        // close the book; reopen "Book File" when "Book Moves" is not 0
 extern void (*onSyzygyPathChange)();      // re-initialise the tablebases from "SyzygyPath"
 extern int (*largestTablebase)();         // pieces in the largest tablebase found (0 when none)
-extern void (*onMctsHashResize)(int mb);  // rebuild the Monte-Carlo node store with mb MB
+extern bool (*onMctsHashResize)(int mb);  // rebuild the Monte-Carlo node store with mb MB; false when refused
 extern void (*onWeightsFileChange)();     // load the network from "WeightsFile"
 
 // Size in MB of the transposition table now built (0 = none). The table's

@@ -36,7 +36,11 @@ class OptionTableTest : public ::testing::Test {
         onBookFileChange = [] { ++hooks.bookReopens; };
         onSyzygyPathChange = [] { ++hooks.syzygyInits; };
         largestTablebase = [] { return hooks.largestTable; };
-        onMctsHashResize = [](int mb) { hooks.mctsResizes.push_back(mb); };
+        // Sizes from 4096 MB on stand for what the machine cannot give.
+        onMctsHashResize = [](int mb) {
+            hooks.mctsResizes.push_back(mb);
+            return mb < 4096;
+        };
         onWeightsFileChange = [] { ++hooks.weightLoads; };
     }
     void TearDown() override {
@@ -375,6 +379,15 @@ TEST_F(OptionTableTest, MctsHashRebuildsOnlyForPositiveSizes) {
     EXPECT_EQ(set("MCTS Hash", "0"), "");
     EXPECT_EQ(mctsHashMb, 0);  // the callback path does not clamp to 32
     EXPECT_EQ(hooks.mctsResizes, std::vector<int>{64});
+}
+
+// A store that cannot be had is refused; the option keeps the size of the
+// store that stays.
+TEST_F(OptionTableTest, MctsHashRefusesASizeThatCannotBeAllocated) {
+    set("MCTS Hash", "64");
+    EXPECT_EQ(set("MCTS Hash", "8192"),
+              "info string MCTS Hash of 8192 meg cannot be allocated, keeping 64 meg\n");
+    EXPECT_EQ(mctsHashMb, 64);
 }
 
 TEST_F(OptionTableTest, UciEloSetsBothStrengthLevels) {
