@@ -26,11 +26,7 @@ class BookProtocol : public ::testing::Test {
 
     // The lines after `commands` up to and including "bestmove".
     std::vector<std::string> search(const std::vector<std::string>& commands) {
-        size_t before = engine.linesRead().size();
-        for (const std::string& c : commands) engine.send(c);
-        EXPECT_TRUE(engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS).has_value());
-        const std::vector<std::string>& all = engine.linesRead();
-        return std::vector<std::string>(all.begin() + long(before), all.end());
+        return engine.searchLines(commands);
     }
 
     static std::string bookMoveIn(const std::vector<std::string>& lines) {

@@ -30,11 +30,7 @@ class ProtocolSearch : public ::testing::Test {
     // Sends the lines and returns everything the engine prints up to and
     // including the "bestmove" line.
     std::vector<std::string> search(const std::vector<std::string>& commands) {
-        size_t before = engine.linesRead().size();
-        for (const std::string& c : commands) engine.send(c);
-        EXPECT_TRUE(engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS).has_value());
-        const std::vector<std::string>& all = engine.linesRead();
-        return std::vector<std::string>(all.begin() + long(before), all.end());
+        return engine.searchLines(commands);
     }
 
     // Whether a line has been read that starts with `prefix`.

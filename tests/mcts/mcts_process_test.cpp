@@ -34,11 +34,7 @@ class MctsEngine : public ::testing::Test {
 
     // Sends the lines and returns what the engine prints up to "bestmove".
     std::vector<std::string> search(const std::vector<std::string>& commands) {
-        size_t before = engine.linesRead().size();
-        for (const std::string& c : commands) engine.send(c);
-        EXPECT_TRUE(engine.waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS).has_value());
-        const std::vector<std::string>& all = engine.linesRead();
-        return std::vector<std::string>(all.begin() + long(before), all.end());
+        return engine.searchLines(commands);
     }
 
     EngineProcess engine;

@@ -21,6 +21,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 class EngineProcess {
   public:
     static constexpr int DEFAULT_TIMEOUT_MS = 10000;
@@ -163,6 +165,15 @@ class EngineProcess {
 
     // Every complete line read from standard output so far.
     const std::vector<std::string>& linesRead() const { return lines; }
+
+    // Sends the lines and returns what the engine prints after them, up to and
+    // including "bestmove" (a test failure when that never comes).
+    std::vector<std::string> searchLines(const std::vector<std::string>& commands) {
+        size_t before = lines.size();
+        for (const std::string& c : commands) send(c);
+        EXPECT_TRUE(waitForPrefix("bestmove ", SEARCH_TIMEOUT_MS).has_value());
+        return std::vector<std::string>(lines.begin() + long(before), lines.end());
+    }
 
     // Kills the process if it still runs and closes the pipes.
     void kill() {
