@@ -1,6 +1,7 @@
 #include "control/think.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "core/output.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
+#include "eval/regular_weights.h"
 #include "mcts/mcts_search.h"
 #include "mcts/node_store.h"
 #include "mcts/tree_output.h"
@@ -435,6 +437,10 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     applySearchMode();
     copyRootWithHistory(root);
     setSearchContempt(rootPosition.sideToMove(), armageddonShift);
+    // The hand-written evaluation's piece terms weigh a little more with more
+    // threads (deeper searches), five points per doubling.
+    setDynamismFactors(dynamism +
+                       int(7.213475204444817 * std::log(double(std::max(1, activeThreads.load())))));
     analysisActive = analyseMode || (targetTime >= NO_TIME_LIMIT && depthLimit > 98);
     transpositionTable.analysisMode = analysisActive;
     transpositionTable.tableDirty = 1;

@@ -26,10 +26,20 @@ struct MaterialHashTable {
 };
 static_assert(sizeof(MaterialHashTable) == 65536);
 
-// One pawn-structure slot. What the 48 bytes hold belongs to the regular
-// evaluation; this file only sizes and zero-fills them.
+// One pawn-structure slot: what the regular evaluation keeps of a pawn
+// structure (with the kings and castling rights that the pawn key includes).
 struct PawnHashEntry {
-    uint64_t words[6];
+    uint8_t passedSquares[2][8];  // passed pawns by colour, ascending, 0-terminated
+    Key key;
+    int64_t score;             // ScorePair, White's point of view
+    int16_t shelterAdjust[2];  // by king colour; lowers the attacker's king-danger weight
+    uint8_t fileClass[2];      // pawnFileClass of each colour's file byte
+    uint8_t kingPlacement;     // 1: both kings on e-h, 2: both on a-d, 0: different wings
+    uint8_t openFiles;         // files without any pawn
+    uint8_t fewFiles;          // scale the result by 0.9
+    uint8_t unused41;
+    int8_t closedness;  // White pawns with a Black pawn directly in front
+    uint8_t unused43[5];
 };
 static_assert(sizeof(PawnHashEntry) == 48);
 

@@ -250,12 +250,12 @@ TEST_F(MaterialTest, ReallocationKeepsHandlesAndClears) {
     EXPECT_EQ(material->entries[7].key, 0u);
     EXPECT_EQ(pawns->entryCount, 4096u);
     EXPECT_EQ(pawnHashMask, 4095u);
-    pawns->entries[4095].words[5] = 1;  // the whole block is usable
+    pawns->entries[4095].unused43[4] = 1;  // the whole block is usable
     tableMemoryMb = savedMemory;
     activeThreads = savedThreads;
     allocateEvalHashTables(thread);
     EXPECT_EQ(pawnHashMask, pawns->entryCount - 1);
-    EXPECT_EQ(pawns->entries[pawnHashMask].words[5], 0u);
+    EXPECT_EQ(pawns->entries[pawnHashMask].unused43[4], 0u);
 }
 
 // An allocation that cannot be met ends the program with the message and

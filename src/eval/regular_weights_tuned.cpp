@@ -1,0 +1,3 @@
+#include "eval/regular_weights.h"
+
+const WeightSet TunedWeights = InitialWeights;
