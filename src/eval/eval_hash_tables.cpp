@@ -63,6 +63,7 @@ void allocateEvalHashTables(MaterialHashTable*& materialTable, PawnHashTable*& p
     } else {
         std::memset(static_cast<void*>(pawns.entries), 0, count * sizeof(PawnHashEntry));
     }
+    pawns.probes = pawns.hits = 0;
     pawnHashMask = count - 1;
 }
 

@@ -49,6 +49,7 @@ static_assert(sizeof(PawnHashEntry) == 48);
 struct PawnHashTable {
     PawnHashEntry* entries;
     uint64_t entryCount;
+    uint64_t probes, hits;  // lookups and hits since allocation (for bench)
 };
 
 // Slot count minus one of every thread's pawn hash (all threads share the

@@ -9,8 +9,6 @@
 #include "eval/eval_trace.h"
 #include "eval/regular_weights.h"
 
-thread_local PawnHashStats pawnHashStats;
-
 int squareDistance(int a, int b) {
     return std::max(std::abs(fileOf(a) - fileOf(b)), std::abs(rankOf(a) - rankOf(b)));
 }
@@ -394,9 +392,9 @@ ScorePair evaluatePawnsTraced(const Position& pos, PawnHashEntry& e, EvalTrace* 
 ScorePair evaluatePawns(const Position& pos, PawnHashEntry*& entry) {
     PawnHashEntry& e = pos.pawnTable->entries[pos.pawnKey & pawnHashMask];
     entry = &e;
-    pawnHashStats.probes++;
+    pos.pawnTable->probes++;
     if (e.key == pos.pawnKey) {
-        pawnHashStats.hits++;
+        pos.pawnTable->hits++;
         return e.score;
     }
     return evaluatePawnsTraced(pos, e, nullptr);

@@ -16,12 +16,5 @@ ScorePair evaluatePawns(const Position& pos, PawnHashEntry*& entry);
 // counts in `trace` (for the tuner and the tests).
 ScorePair evaluatePawnsTraced(const Position& pos, PawnHashEntry& entry, EvalTrace* trace);
 
-// Pawn-hash lookups and hits since the counters were last cleared (summed over
-// threads only by the caller; each thread's positions count into these).
-struct PawnHashStats {
-    uint64_t probes = 0, hits = 0;
-};
-extern thread_local PawnHashStats pawnHashStats;
-
 // King distance: the larger of the file and rank distances.
 int squareDistance(int a, int b);
