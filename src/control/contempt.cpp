@@ -6,6 +6,7 @@
 
 #include "core/options.h"
 #include "core/output.h"
+#include "eval/eval_styles.h"
 #include "eval/evaluate.h"
 #include "search/search_session.h"
 #include "search/search_state.h"
@@ -45,6 +46,8 @@ int32_t startContempt(Color rootSide, int32_t armageddonOffset) {
     }
     if (uciOpponent.size() >= 3 && uciOpponent.find("Lc0") != std::string::npos) c = 0;
     c += rootSide == WHITE ? armageddonOffset : -armageddonOffset;
+    // A style brings its own attitude to draws.
+    if (currentStyleIndex != 0 && !whiteContempt) c = StyleContempt[currentStyleIndex];
     if (useMCTS && c > 0) c = std::max(c, 16) - 16;
     return c;
 }

@@ -16,9 +16,10 @@
 #include "core/engine_state.h"
 #include "core/options.h"
 #include "core/output.h"
+#include "eval/eval_hash_tables.h"
+#include "eval/eval_styles.h"
 #include "eval/evaluate.h"
 #include "eval/network/network_manager.h"
-#include "eval/regular_weights.h"
 #include "mcts/mcts_search.h"
 #include "mcts/node_store.h"
 #include "mcts/tree_output.h"
@@ -112,20 +113,78 @@ static int buildRootMoves(Position& root, const char* searchMovesText, RootMove*
 // A fresh noise pattern per search, from the calendar time, of amplitude
 // "Variety" (0 = none), the full-strength quiescence limit and how deep into
 // the game the book is used. The same seeding drives the book's choice.
-static void applyStrengthSettings() {
+static void applyStrengthSettings(const Position& root);
+// The node cap of strength limiting (0 = none): the iteration loop ends after
+// the iteration in which thread 0 passes it.
+static int64_t nodeCap = 0;
+
+// Step 2 of a search: its strength level (the previous noise key decides the
+// rounding of "UCI Elo"), a new noise key, and the level's limits.
+static void applyStrengthSettings(const Position& root) {
+    int level =
+        levelForSearch(autoSkill, limitStrength, uciElo, currentStrengthLevel, evalNoiseKey, root.key);
+    if (!autoSkill) configuredStrengthLevel = level;
     std::srand(unsigned(std::time(nullptr)));
     uint64_t r1 = uint64_t(int64_t(std::rand())), r2 = uint64_t(int64_t(std::rand()));
     uint64_t r3 = uint64_t(int64_t(std::rand()));
     evalNoiseKey = (r1 << 29) ^ (r2 << 14) ^ r3;
-    evalNoiseAmplitude = variety;
-    qsearchDepthLimit = -12;
-    bookMovesLimit =
-        bookMovesAtLevel(limitStrength ? configuredStrengthLevel : 35, bookMoves, useRegularEval != 0);
+    StrengthLimits limits = limitsAtLevel(level, useRegularEval != 0, uciElo, variety, bookMoves);
+    evalNoiseAmplitude = limits.noiseAmplitude;
+    nodeCap = limits.nodeCap;
+    bookMovesLimit = limits.bookMoves;
+    qsearchDepthLimit = limits.qsearchDepthLimit;
 }
 
-// The node cap of strength limiting (0 = none): the iteration loop ends after
-// the iteration in which thread 0 passes it.
-static int64_t nodeCap = 0;
+// The style of a search: settings changed since the last search are built
+// now (and the evaluation caches, made with the old weights, cleared); a
+// style other than Default searches with the regular evaluation, whatever
+// "Use Regular Eval" says, until the search ends.
+static bool styleForcedRegularEval = false;
+static int32_t regularEvalBeforeStyle = 0;
+
+static void applyStyleSettings(Color rootSide) {
+    if (evaluationSettingsChanged.exchange(false)) {
+        applyEvaluationSettings();
+        for (int i = 0; i < MAX_THREADS; i++)
+            if (searchThreads[i] && searchThreads[i]->pawnTable) allocateEvalHashTables(*searchThreads[i]);
+    }
+    styleForcedRegularEval = currentStyleIndex != 0;
+    if (styleForcedRegularEval) {
+        regularEvalBeforeStyle = useRegularEval;
+        useRegularEval = 1;
+    }
+    applySearchStyle(rootSide, std::max(1, activeThreads.load()));
+}
+
+// The end of a search for the strength and style settings: the Auto Skill
+// level follows the result, a level rounded up for one search goes back, and
+// "Use Regular Eval" gets its own value back.
+static void finishStrengthAndStyle(Position& root) {
+    if (autoSkill) {
+        int score = resultScore == SCORE_NONE ? 0 : resultScore;
+        if (currentStrengthLevel < 9) {
+            uint8_t lazy = 0;
+            score = evaluate(root, -35000, 35000, &lazy);
+        }
+        currentStrengthLevel = adjustAutoSkill(currentStrengthLevel, configuredStrengthLevel, score);
+    } else if (limitStrength) {
+        configuredStrengthLevel = uciElo / 100;
+    }
+    if (styleForcedRegularEval) useRegularEval = regularEvalBeforeStyle;
+    styleForcedRegularEval = false;
+}
+
+// "Skill Time": a weakened engine that found its move early still takes a
+// little time, as a human would, up to the time limits; "stop", "isready" and
+// "quit" are answered meanwhile.
+static void waitForSkillTime(double targetTime) {
+    if (!(targetTime < 31622400.0) || skillTime <= 0 || !limitStrength || uciElo >= 3500) return;
+    double until = std::min({hardLimit, softLimit, searchStartTime + skillTime});
+    while (elapsedSeconds() < until && !stopRequested.load() && !quitRequested.load()) {
+        if (processQueuedInput) processQueuedInput();
+        sleepMilliseconds(10);
+    }
+}
 
 // The lazy exit of the evaluation skips the network when a cheap material
 // estimate lies this far outside the window: wider in sharp positions.
@@ -346,6 +405,7 @@ static void thinkMonteCarlo(Position& root, double targetTime, int32_t depthLimi
         if (!stopRequested.load()) main.stop.store(false);
     }
     waitForPonderhitOrStop(infinite);
+    waitForSkillTime(targetTime);
     if (!quietSearch) printResult(false);
 }
 
@@ -429,7 +489,8 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     searching.store(1);
 
     int32_t armageddonShift = applyArmageddon();
-    applyStrengthSettings();
+    applyStyleSettings(root.sideToMove());
+    applyStrengthSettings(root);
     if (!useRegularEval && !currentNetwork()) {
         printOut("info string error: no NN loaded\n");
         std::exit(1);
@@ -437,10 +498,6 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     applySearchMode();
     copyRootWithHistory(root);
     setSearchContempt(rootPosition.sideToMove(), armageddonShift);
-    // The hand-written evaluation's piece terms weigh a little more with more
-    // threads (deeper searches), five points per doubling.
-    setDynamismFactors(dynamism +
-                       int(7.213475204444817 * std::log(double(std::max(1, activeThreads.load())))));
     analysisActive = analyseMode || (targetTime >= NO_TIME_LIMIT && depthLimit > 98);
     transpositionTable.analysisMode = analysisActive;
     transpositionTable.tableDirty = 1;
@@ -476,6 +533,7 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
     Position& searchRoot = prepareThreadRoot(main, rootPosition, rootMoves);
     if (monteCarloChosen(searchRoot)) {
         thinkMonteCarlo(searchRoot, targetTime, depthLimit, infinite);
+        finishStrengthAndStyle(rootPosition);
         searching.store(0);
         main.iteration = 0;
         return;
@@ -495,6 +553,8 @@ void think(const Position& root, double targetTime, int32_t depthLimit, const ch
 
     waitForPonderhitOrStop(infinite);
     takePonderMoveFromTable(rootPosition);
+    finishStrengthAndStyle(rootPosition);
+    waitForSkillTime(targetTime);
     if (!quietSearch) printResult(true);
     searching.store(0);
     main.iteration = 0;

@@ -7,6 +7,7 @@
 #include "control/thread_pool.h"
 #include "core/engine_state.h"
 #include "core/options.h"
+#include "eval/eval_styles.h"
 #include "eval/eval_weights.h"
 #include "eval/kpk_bitbase.h"
 #include "eval/network/network_manager.h"
@@ -58,6 +59,7 @@ void startUpEngine() {
     // the thread pool for one thread (thread 0's material and pawn hash).
     // Then the transposition table and the network, in that order.
     initMaterialWeights();
+    applyEvaluationSettings();
     buildSpecialMaterialTable();
     buildKpkBitbase();
     initTablebases(syzygyPath);

@@ -14,6 +14,7 @@
 #include "control/strength_level.h"
 #include "core/options.h"
 #include "core/output.h"
+#include "eval/eval_styles.h"
 
 void (*onHashResize)(int mb) = nullptr;
 void (*onHashClear)() = nullptr;
@@ -128,6 +129,18 @@ void setWeightsFile(int32_t, const std::string& name) {
     if (onWeightsFileChange) onWeightsFileChange();
 }
 
+// The evaluation's weights are rebuilt at the next search, never under
+// searching threads.
+void setKingSafety(int32_t value, const std::string&) {
+    kingSafety = value;
+    evaluationSettingsChanged.store(true);
+}
+
+void setPersonality(int32_t, const std::string& name) {
+    personality = name;
+    evaluationSettingsChanged.store(true);
+}
+
 void setUciElo(int32_t elo, const std::string&) {
     uciElo = std::clamp(elo, 0, 3500);
     configuredStrengthLevel = uciElo / 100;
@@ -161,9 +174,14 @@ void addString(const char* name, std::string* var, const char* def, OptionCallba
         {.name = name, .type = OptionType::String, .text = var, .defaultText = def, .onSet = onSet});
 }
 
-void addCombo(const char* name, std::string* var, const char* def, std::vector<std::string> vars) {
-    optionRows.push_back(
-        {.name = name, .type = OptionType::Combo, .text = var, .defaultText = def, .vars = std::move(vars)});
+void addCombo(const char* name, std::string* var, const char* def, std::vector<std::string> vars,
+              OptionCallback onSet = nullptr) {
+    optionRows.push_back({.name = name,
+                          .type = OptionType::Combo,
+                          .text = var,
+                          .defaultText = def,
+                          .vars = std::move(vars),
+                          .onSet = onSet});
 }
 
 void addButton(const char* name, OptionCallback onSet) {
@@ -274,7 +292,7 @@ void buildOptionTable() {
     addSpin("Syzygy Probe Limit", &syzygyProbeLimit, 6, 0, 7, setSyzygyProbeLimit);
     addCheck("Syzygy 50 Move Rule", &syzygy50MoveRule, true);
     addCheck("Smart Syzygy", &smartSyzygy, false);
-    addSpin("King Safety", &kingSafety, 83, 0, 200);
+    addSpin("King Safety", &kingSafety, 83, 0, 200, setKingSafety);
     addSpin("Selectivity", &selectivity, 130, 10, 250);
     addSpin("Reduction", &reductionOption, -20, -80, 400);
     addSpin("Dynamism", &dynamism, 100, 0, 400);
@@ -289,7 +307,8 @@ void buildOptionTable() {
     addSpin("MCTS Optimism", &mctsOptimism, 10, -50, 50);
     addString("WeightsFile", &weightsFile, "", setWeightsFile);
     addCombo("Personality", &personality, "Default",
-             {"Default", "Aggressive", "Defensive", "Active", "Positional", "Endgame", "Beginner", "Human"});
+             {"Default", "Aggressive", "Defensive", "Active", "Positional", "Endgame", "Beginner", "Human"},
+             setPersonality);
     addCombo("Armageddon", &armageddon, "Off", {"Off", "White Must Win", "Black Must Win"});
     addSpin("Variety", &variety, 0, 0, 100);
     addSpin("UCI Elo", &uciElo, 3500, 1, 3500, setUciElo);
