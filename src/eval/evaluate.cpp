@@ -19,10 +19,35 @@ std::atomic<ScorePair> contemptPairByColor[2] = {0, 0};
 
 namespace {
 
+// The side that has a rook or queen against a bare king, or -1. Such a
+// position is a win by technique alone: drive the king to the edge and bring
+// the own king up.
+inline int mopUpSide(const Position& pos) {
+    for (int c = 0; c < 2; c++) {
+        Bitboard alone = pos.pieces[c ^ 1][0] & ~pos.pieces[c ^ 1][KING];
+        if (!alone && (pos.pieces[c][ROOK] | pos.pieces[c][QUEEN])) return c;
+    }
+    return -1;
+}
+
+// The technique, as a bonus for the strong side (White's view): the bare
+// king far from the centre, the kings close together.
+inline int32_t mopUpBonus(const Position& pos, int strong) {
+    int weak = pos.kingSquare[strong ^ 1], own = pos.kingSquare[strong];
+    int centre = std::max(3 - fileOf(weak), fileOf(weak) - 4) + std::max(3 - rankOf(weak), rankOf(weak) - 4);
+    int kings = std::abs(fileOf(weak) - fileOf(own)) + std::abs(rankOf(weak) - rankOf(own));
+    int32_t bonus = 20 * centre + 10 * (14 - kings);
+    return strong == WHITE ? bonus : -bonus;
+}
+
 // Adds the strength-limiting noise: the same position gets the same offset
-// throughout one search, a fresh pattern in the next.
+// throughout one search, a fresh pattern in the next. A won position against
+// a bare king gets none and the mop-up bonus instead, so that even the
+// weakest levels finish such games as a chess engine should.
 inline Score addNoise(Score v, const Position& pos) {
     if (evalNoiseAmplitude == 0) return v;
+    if (int strong = mopUpSide(pos); strong >= 0)
+        return v + (pos.sideToMove() == WHITE ? 1 : -1) * mopUpBonus(pos, strong);
     uint64_t r = (evalNoiseKey ^ pos.key) % uint64_t(int64_t(evalNoiseAmplitude));
     return v - evalNoiseAmplitude / 2 + Score(r);
 }
