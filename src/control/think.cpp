@@ -131,6 +131,8 @@ static void applyStrengthSettings(const Position& root) {
     StrengthLimits limits = limitsAtLevel(level, useRegularEval != 0, uciElo, variety, bookMoves);
     evalNoiseAmplitude = limits.noiseAmplitude;
     nodeCap = limits.nodeCap;
+    // Mating a bare king takes a few plies more than the weakest caps allow.
+    if (nodeCap != 0 && mopUpSide(root) >= 0) nodeCap = std::max<int64_t>(nodeCap, 5000);
     bookMovesLimit = limits.bookMoves;
     qsearchDepthLimit = limits.qsearchDepthLimit;
 }

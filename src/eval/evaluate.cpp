@@ -17,18 +17,15 @@ uint64_t evalNoiseKey = 0;
 std::atomic<int32_t> contemptByColor[2] = {0, 0};
 std::atomic<ScorePair> contemptPairByColor[2] = {0, 0};
 
-namespace {
-
-// The side that has a rook or queen against a bare king, or -1. Such a
-// position is a win by technique alone: drive the king to the edge and bring
-// the own king up.
-inline int mopUpSide(const Position& pos) {
+int mopUpSide(const Position& pos) {
     for (int c = 0; c < 2; c++) {
         Bitboard alone = pos.pieces[c ^ 1][0] & ~pos.pieces[c ^ 1][KING];
         if (!alone && (pos.pieces[c][ROOK] | pos.pieces[c][QUEEN])) return c;
     }
     return -1;
 }
+
+namespace {
 
 // The technique, as a bonus for the strong side (White's view): the bare
 // king far from the centre, the kings close together.
@@ -37,17 +34,22 @@ inline int32_t mopUpBonus(const Position& pos, int strong) {
     int centre = std::max(3 - fileOf(weak), fileOf(weak) - 4) + std::max(3 - rankOf(weak), rankOf(weak) - 4);
     int kings = std::abs(fileOf(weak) - fileOf(own)) + std::abs(rankOf(weak) - rankOf(own));
     int32_t bonus = 20 * centre + 10 * (14 - kings);
+    // A lone rook works by cutting the king off: the smaller the box of files
+    // and ranks left to it beyond the rook's lines, the better.
+    if (pos.pieces[strong][ROOK] && !pos.pieces[strong][QUEEN]) {
+        int rook = lsb(pos.pieces[strong][ROOK]);
+        int rf = fileOf(rook), rr = rankOf(rook), wf = fileOf(weak), wr = rankOf(weak);
+        int files = wf < rf ? rf : wf > rf ? 7 - rf : 8;
+        int ranks = wr < rr ? rr : wr > rr ? 7 - rr : 8;
+        bonus += 3 * (64 - files * ranks);
+    }
     return strong == WHITE ? bonus : -bonus;
 }
 
 // Adds the strength-limiting noise: the same position gets the same offset
-// throughout one search, a fresh pattern in the next. A won position against
-// a bare king gets none and the mop-up bonus instead, so that even the
-// weakest levels finish such games as a chess engine should.
+// throughout one search, a fresh pattern in the next.
 inline Score addNoise(Score v, const Position& pos) {
     if (evalNoiseAmplitude == 0) return v;
-    if (int strong = mopUpSide(pos); strong >= 0)
-        return v + (pos.sideToMove() == WHITE ? 1 : -1) * mopUpBonus(pos, strong);
     uint64_t r = (evalNoiseKey ^ pos.key) % uint64_t(int64_t(evalNoiseAmplitude));
     return v - evalNoiseAmplitude / 2 + Score(r);
 }
@@ -87,6 +89,17 @@ int32_t dampByPhase(int32_t t, int phase) {
 Score evaluate(Position& pos, Score alpha, Score beta, uint8_t* lazy) {
     int stmSign = pos.sideToMove() == WHITE ? 1 : -1;
     int phase = pos.phase;
+
+    // Under noise (a weakened level), a rook or queen against a bare king is
+    // valued by material and the mop-up technique alone, without noise: even
+    // the weakest levels then finish such games as a chess engine should.
+    if (evalNoiseAmplitude != 0) {
+        if (int strong = mopUpSide(pos); strong >= 0) {
+            float scale = 0.0f;
+            int32_t material = evaluateMaterial(pos, &scale);
+            return stmSign * (material / 960 + mopUpBonus(pos, strong));
+        }
+    }
 
     // The hand-written evaluation applies its own contempt and clamp.
     if (useRegularEval) {

@@ -21,6 +21,11 @@ extern uint64_t evalNoiseKey;       // varies the noise pattern from search to s
 extern std::atomic<int32_t> contemptByColor[2];  // opposite-wing king contempt, per colour
 extern std::atomic<ScorePair> contemptPairByColor[2];
 
+// The side that has a rook or queen against a bare king, or -1. Such a
+// position is a win by technique alone (drive the king to the edge, bring the
+// own king up), which weakened levels must still manage.
+int mopUpSide(const Position& pos);
+
 // Static evaluation of pos from the side to move's point of view. alpha and
 // beta are the caller's window (only for the lazy exits); *lazy is set by the
 // hand-written evaluation when it returns an estimate outside the window.
