@@ -196,7 +196,7 @@ bool parseOptions(int argc, char** argv, Options& o) {
 
 // Traces one record into the data set; false when it is skipped.
 bool addRecord(const TrainingRecord& r, const Options& o, Position& pos, MaterialHashTable* mat,
-               PawnHashTable* pawns, const Params& p, DataSet& d) {
+               PawnHashTable* pawns, DataSet& d) {
     if (r.inCheck() || r.noisyBestMove() || r.ply < o.minPly || std::abs(r.score) > o.maxScore) return false;
     char fen[128];
     if (!recordToFen(r, fen)) return false;
@@ -232,7 +232,6 @@ bool addRecord(const TrainingRecord& r, const Options& o, Position& pos, Materia
     double stmTarget = o.lambda * sigmoid(K * r.score) + (1 - o.lambda) * stmResult;
     s.target = float(r.sideToMove() == WHITE ? stmTarget : 1 - stmTarget);
     d.samples.push_back(s);
-    (void)p;
     return true;
 }
 
@@ -316,7 +315,7 @@ int main(int argc, char** argv) {
             lastPly = r.ply;
             read++;
             DataSet& d = games % size_t(o.validationEvery) == 0 ? valid : train;
-            addRecord(r, o, pos, mat, pawns, p, d);
+            addRecord(r, o, pos, mat, pawns, d);
             if (read % 200000 == 0)
                 std::fprintf(stderr, "read %zu records, %zu games, kept %zu + %zu, %.0f s\n", read, games,
                              train.samples.size(), valid.samples.size(), elapsed());

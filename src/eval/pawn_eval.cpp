@@ -316,7 +316,7 @@ ScorePair evaluatePawnsTraced(const Position& pos, PawnHashEntry& e, EvalTrace* 
                 if (r > 2) {
                     int own = squareDistance(ownKing, aheadSq), enemy = squareDistance(enemyKing, aheadSq);
                     sc.add(c, t.passedOwnKing[r][own], W_PASSED_RANK + r, 1);
-                    if (trace) sc.add(c, 0, W_PASSED_OWN_KING + r, own);
+                    sc.add(c, 0, W_PASSED_OWN_KING + r, own);  // counted in the entry above
                     sc.add(c, t.passedEnemyKing[r][enemy], W_PASSED_ENEMY_KING + r, enemy);
                     int promotion = makeSquare(f, c == WHITE ? 7 : 0);
                     if (squareDistance(ownKing, promotion) <= 1) sc.add(c, makeScorePair(0, 129));
